@@ -1,0 +1,38 @@
+#pragma once
+// A private X server for one test process: Xvfb on a free display number (chosen by the
+// server itself through -displayfd), killed when the object goes. X11 tests create one in
+// their fixture and call exportDisplay() so that everything in the process uses it.
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace cvl::test {
+
+class XvfbServer {
+ public:
+  struct Options {
+    int width = 1280;
+    int height = 800;
+    int depth = 24;
+    std::vector<std::string> extraArgs;
+  };
+
+  XvfbServer();  // 1280x800x24
+  explicit XvfbServer(Options options);
+  ~XvfbServer();
+  XvfbServer(const XvfbServer&) = delete;
+  XvfbServer& operator=(const XvfbServer&) = delete;
+
+  // ":N"
+  const std::string& display() const { return display_; }
+  // Sets DISPLAY of this process to the server.
+  void exportDisplay() const;
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+}  // namespace cvl::test
