@@ -1,0 +1,61 @@
+#include "kit/input/input_event.h"
+
+#include <ostream>
+
+namespace cvl {
+
+std::optional<InputChannel> inputChannelFromRaw(std::int64_t raw) {
+  if (raw < 0 || raw > 2) return std::nullopt;
+  return static_cast<InputChannel>(raw);
+}
+
+std::optional<std::string_view> buttonName(std::int64_t id) {
+  for (const auto& [buttonIdValue, name] : BUTTON_NAMES) {
+    if (buttonIdValue == id) return name;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::uint8_t> buttonId(std::string_view name) {
+  for (const auto& [id, buttonNameValue] : BUTTON_NAMES) {
+    if (buttonNameValue == name) return id;
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+template <typename T>
+void printList(std::ostream& out, const char* label, const std::vector<T>& values) {
+  if (values.empty()) return;
+  out << ' ' << label << "=[";
+  for (std::size_t i = 0; i < values.size(); ++i) out << (i ? "," : "") << values[i];
+  out << ']';
+}
+
+}  // namespace
+
+std::ostream& operator<<(std::ostream& out, const InputEvent& event) {
+  const InputEvent defaults;
+  out << '"' << event.type << '"';
+  if (event.channel != 0) out << " channel=" << event.channel;
+  if (event.seq) out << " seq=" << *event.seq;
+  if (event.t) out << " t=" << *event.t;
+  if (event.x != 0 || event.y != 0) out << " x=" << event.x << " y=" << event.y;
+  if (!event.button.empty()) out << " button=" << event.button;
+  if (event.padButton != 0) out << " padButton=" << event.padButton;
+  if (event.code != 0) out << " code=" << event.code;
+  if (event.down) out << " down";
+  if (event.delta != 0) out << " delta=" << event.delta;
+  if (event.vk != 0) out << " vk=" << event.vk;
+  if (event.pad != 0) out << " pad=" << event.pad;
+  if (event.axis != 0) out << " axis=" << event.axis;
+  if (event.value != defaults.value) out << " value=" << event.value;
+  if (event.upto != 0) out << " upto=" << event.upto;
+  printList(out, "buttons", event.buttons);
+  printList(out, "keys", event.keys);
+  printList(out, "chars", event.chars);
+  return out;
+}
+
+}  // namespace cvl
