@@ -1,0 +1,73 @@
+#pragma once
+// The byte layout of binary input frames, shared by the decoder and the encoder so that both
+// sides read one definition. All multi-byte integers are big-endian.
+//
+// Header (14 bytes), then the payload of the kind:
+//
+//   0      1      2        3      4          8                  14
+//   +------+------+--------+------+----------+------------------+---------
+//   | 0xAE | 0x01 | channel| kind | seq (u32)| t (u48, 6 bytes) | payload
+//   +------+------+--------+------+----------+------------------+---------
+//
+// Fixed-size kinds (offsets from the frame start; a frame is exactly 14 + payload bytes):
+//   0x01 move, 0x02 movedirect   14: x (i32)   18: y (i32)
+//   0x03 axis                    14: pad (u8)  15: axis (u8)  16: value (f32 bit pattern)
+//   0x10 button                  14: button id (u8, BUTTON_NAMES)  15: down
+//   0x11 wheel                   14: delta (i32)
+//   0x12 keyvk                   14: vk (u16)  16: down
+//   0x13 keyunicode              14: code (u32)  18: down
+//   0x14 padbutton               14: pad (u8)  15: padButton (u8)  16: down
+// A down byte means pressed only when it is exactly 1.
+//
+// Snapshot, kind 0x30, variable length, exactly 34 + 2K + 4C + 5P bytes:
+//   14: x (i32)  18: y (i32)  22: upto (u32)  26: button mask (bit i = id i + 1 held)
+//   27: unused   28: K (u16)  30: C (u16)  32: P (u16)
+//   34: K held VKs (u16 each), then C held characters (u32 each), then P opaque 5-byte records.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace cvl::InputFrameLayout {
+
+inline constexpr std::size_t HEADER_SIZE = 14;
+inline constexpr std::size_t SNAPSHOT_FIXED_SIZE = 34;
+inline constexpr std::size_t SNAPSHOT_RECORD_SIZE = 5;
+inline constexpr std::uint8_t SNAPSHOT_KIND = 0x30;
+inline constexpr std::string_view SNAPSHOT_TYPE = "snapshot";
+inline constexpr std::uint64_t MAX_T = (std::uint64_t{1} << 48) - 1;
+
+struct FixedKind {
+  std::uint8_t kind;
+  std::string_view type;
+  std::size_t payloadSize;
+};
+
+inline constexpr std::array<FixedKind, 8> FIXED_KINDS{{
+    {0x01, "move", 8},
+    {0x02, "movedirect", 8},
+    {0x03, "axis", 6},
+    {0x10, "button", 2},
+    {0x11, "wheel", 4},
+    {0x12, "keyvk", 3},
+    {0x13, "keyunicode", 5},
+    {0x14, "padbutton", 3},
+}};
+
+constexpr std::optional<FixedKind> fixedKind(std::uint8_t kind) {
+  for (const FixedKind& k : FIXED_KINDS) {
+    if (k.kind == kind) return k;
+  }
+  return std::nullopt;
+}
+
+constexpr std::optional<FixedKind> fixedKind(std::string_view type) {
+  for (const FixedKind& k : FIXED_KINDS) {
+    if (k.type == type) return k;
+  }
+  return std::nullopt;
+}
+
+}  // namespace cvl::InputFrameLayout
