@@ -1,0 +1,82 @@
+#include "kit/diagnostics/log.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "tests/support/stderr_capture.h"
+
+namespace cvl {
+namespace {
+
+using test::StderrCapture;
+
+TEST(Log, WritesOneTimestampedLineOfSpaceJoinedItems) {
+  StderrCapture capture;
+  Log::line("[fabric] client", 7, "joined as", std::string("owner"));
+  Log::line();
+  Log::line("[x]", true, false, -42, 3000000000u, 0.5, 30.0, 'c');
+  std::string text = capture.text();
+
+  std::regex shape(
+      R"(\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{3}Z\] \[fabric\] client 7 joined as owner
+\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{3}Z\] 
+\[[^\]]+\] \[x\] true false -42 3000000000 0\.5 30\.0 c
+)");
+  EXPECT_TRUE(std::regex_match(text, shape)) << text;
+}
+
+TEST(Log, VerboseLinesFollowTheSwitch) {
+  bool saved = Log::verbose();
+  StderrCapture capture;
+  Log::setVerbose(false);
+  Log::vlog("[input] hidden");
+  Log::setVerbose(true);
+  Log::vlog("[input] shown", 1);
+  Log::setVerbose(saved);
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{"[input] shown 1"});
+}
+
+TEST(Log, VerboseFromEnvironmentIsExactlyOne) {
+  struct Case {
+    const char* value;
+    bool verbose;
+  } cases[] = {{"1", true},     {nullptr, false}, {"", false},  {"0", false},
+               {"true", false}, {"yes", false},   {"01", false}, {"1 ", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value ? c.value : "(unset)");
+    EXPECT_EQ(Log::verboseFromEnvironment(c.value), c.verbose);
+  }
+}
+
+TEST(Log, LinesFromManyThreadsNeverInterleave) {
+  StderrCapture capture;
+  constexpr int kThreads = 8;
+  constexpr int kLines = 300;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      std::string body(200, static_cast<char>('a' + t));
+      for (int i = 0; i < kLines; ++i) Log::line("[t]", t, i, body);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+
+  auto lines = capture.lines();
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
+  std::set<std::string> seen;
+  for (const auto& line : lines) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m, std::regex(R"(\[t\] (\d) (\d+) ([a-h])\3{199})")))
+        << line;
+    EXPECT_EQ(m[3].str()[0], 'a' + std::stoi(m[1].str()));
+    seen.insert(m[1].str() + "/" + m[2].str());
+  }
+  EXPECT_EQ(seen.size(), lines.size());
+}
+
+}  // namespace
+}  // namespace cvl
