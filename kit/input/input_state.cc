@@ -1,0 +1,109 @@
+#include "kit/input/input_state.h"
+
+#include <algorithm>
+#include <tuple>
+
+namespace cvl {
+namespace {
+
+int buttonRank(const std::string& name) {
+  const auto id = buttonId(name);
+  return id ? *id : 0x100;
+}
+
+InputEvent buttonEvent(const std::string& name, bool down) {
+  InputEvent e("button");
+  e.button = name;
+  e.down = down;
+  return e;
+}
+
+InputEvent keyEvent(std::int64_t vk, bool down) {
+  InputEvent e("keyvk");
+  e.vk = vk;
+  e.down = down;
+  return e;
+}
+
+InputEvent charEvent(std::int64_t code, bool down) {
+  InputEvent e("keyunicode");
+  e.code = code;
+  e.down = down;
+  return e;
+}
+
+template <typename Set>
+void setHeld(Set& set, const typename Set::key_type& value, bool down) {
+  if (down) {
+    set.insert(value);
+  } else {
+    set.erase(value);
+  }
+}
+
+// Appends make(v, false) for values held but not wanted, then make(v, true) for values wanted
+// but not held, both in the sets' order.
+template <typename Set, typename Make>
+void reconcile(const Set& held, const Set& wanted, Make make, std::vector<InputEvent>& out) {
+  for (const auto& v : held) {
+    if (!wanted.count(v)) out.push_back(make(v, false));
+  }
+  for (const auto& v : wanted) {
+    if (!held.count(v)) out.push_back(make(v, true));
+  }
+}
+
+}  // namespace
+
+bool ButtonOrder::operator()(const std::string& a, const std::string& b) const {
+  return std::forward_as_tuple(buttonRank(a), a) < std::forward_as_tuple(buttonRank(b), b);
+}
+
+std::optional<InputEvent> InputState::apply(const InputEvent& event) {
+  const std::string& type = event.type;
+  if (type == "move" || type == "movedirect") {
+    x = event.x;
+    y = event.y;
+  } else if (type == "button") {
+    setHeld(buttons, event.button, event.down);
+  } else if (type == "keyvk") {
+    setHeld(keys, event.vk, event.down);
+  } else if (type == "keyunicode") {
+    setHeld(chars, event.code, event.down);
+  } else if (type != "wheel") {
+    return std::nullopt;
+  }
+  return event;
+}
+
+std::vector<InputEvent> InputState::releaseAll() {
+  std::vector<InputEvent> out;
+  out.reserve(buttons.size() + keys.size() + chars.size());
+  for (const std::string& name : buttons) out.push_back(buttonEvent(name, false));
+  for (std::int64_t vk : keys) out.push_back(keyEvent(vk, false));
+  for (std::int64_t code : chars) out.push_back(charEvent(code, false));
+  buttons.clear();
+  keys.clear();
+  chars.clear();
+  return out;
+}
+
+std::vector<InputEvent> applySnapshot(InputState& state, const InputEvent& snapshot) {
+  ButtonSet wantedButtons(snapshot.buttons.begin(), snapshot.buttons.end());
+  std::set<std::int64_t> wantedKeys(snapshot.keys.begin(), snapshot.keys.end());
+  std::set<std::int64_t> wantedChars(snapshot.chars.begin(), snapshot.chars.end());
+
+  std::vector<InputEvent> out;
+  reconcile(state.buttons, wantedButtons, buttonEvent, out);
+  reconcile(state.keys, wantedKeys, keyEvent, out);
+  reconcile(state.chars, wantedChars, charEvent, out);
+
+  state.buttons = std::move(wantedButtons);
+  state.keys = std::move(wantedKeys);
+  state.chars = std::move(wantedChars);
+  state.x = snapshot.x;
+  state.y = snapshot.y;
+  return out;
+}
+
+}  // namespace cvl
