@@ -4,6 +4,7 @@
 
 #include <regex>
 #include <set>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -69,11 +70,15 @@ TEST(Log, LinesFromManyThreadsNeverInterleave) {
   ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
   std::set<std::string> seen;
   for (const auto& line : lines) {
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(line, m, std::regex(R"(\[t\] (\d) (\d+) ([a-h])\3{199})")))
-        << line;
-    EXPECT_EQ(m[3].str()[0], 'a' + std::stoi(m[1].str()));
-    seen.insert(m[1].str() + "/" + m[2].str());
+    // "[t] <thread> <index> <200 x letter of that thread>"
+    std::istringstream fields(line);
+    std::string tag, body;
+    int thread = -1, index = -1;
+    fields >> tag >> thread >> index >> body;
+    ASSERT_EQ(tag, "[t]") << line;
+    ASSERT_TRUE(thread >= 0 && thread < kThreads) << line;
+    ASSERT_EQ(body, std::string(200, static_cast<char>('a' + thread))) << line;
+    seen.insert(std::to_string(thread) + "/" + std::to_string(index));
   }
   EXPECT_EQ(seen.size(), lines.size());
 }
