@@ -1,0 +1,337 @@
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+#include "kit/capture/frame_size.h"
+#include "kit/capture/scaler.h"
+#include "kit/capture/x11/cursor_x11.h"
+#include "kit/capture/x11/monitors_x11.h"
+#include "kit/capture/x11/xshm_stream_source.h"
+
+namespace cvl {
+namespace {
+
+// The mailbox holds one frame, the frame loop one more while it encodes, and the capture
+// thread writes a third; a fourth covers a slow reader. Beyond that a tick is skipped.
+constexpr size_t MAX_BUFFERS = 4;
+
+// One frame's memory: a shared-memory XImage the server writes into, or (for frames that
+// are shrunk after the grab) plain memory the scaler writes into.
+struct Buffer {
+  XImage* image = nullptr;
+  XShmSegmentInfo shm{};
+  std::vector<uint8_t> heap;
+  uint8_t* data = nullptr;
+  int stride = 0;
+};
+
+}  // namespace
+
+// One started stream: its own X connection, the captured rectangle and the frame buffers.
+// Shared by the capture thread and by every frame still referenced, so that it (and the
+// connection the shared memory is attached to) goes only after the last frame.
+struct XShmStreamSource::Session {
+  Display* display = nullptr;
+  Window root = 0;
+  Visual* visual = nullptr;
+  int depth = 0;
+  bool cursor = false;
+  x11::Monitor rect;       // captured area of the root window
+  PixelSize frameSize;     // delivered size (rect shrunk to MAX_EDGE)
+  std::unique_ptr<Buffer> grabBuffer;  // full-size grab target when frames are shrunk
+
+  std::mutex poolMutex;    // guards freeList only; frames are released from any thread
+  std::vector<Buffer*> freeList;
+  std::vector<std::unique_ptr<Buffer>> buffers;  // capture thread only (and the destructor)
+
+  ~Session() {
+    clearBuffers();
+    if (display) XCloseDisplay(display);
+  }
+
+  bool scaled() const { return static_cast<bool>(grabBuffer); }
+
+  void destroy(Buffer& b) {
+    if (b.image) {
+      XShmDetach(display, &b.shm);
+      XDestroyImage(b.image);  // frees the structure only; the segment is detached below
+      shmdt(b.shm.shmaddr);
+    }
+  }
+
+  void clearBuffers() {
+    for (auto& b : buffers) destroy(*b);
+    buffers.clear();
+    if (grabBuffer) destroy(*grabBuffer);
+    grabBuffer.reset();
+    std::lock_guard lock(poolMutex);
+    freeList.clear();
+  }
+
+  std::unique_ptr<Buffer> makeShmBuffer(int width, int height, std::string& error) {
+    auto b = std::make_unique<Buffer>();
+    b->image = XShmCreateImage(display, visual, depth, ZPixmap, nullptr, &b->shm, width, height);
+    if (!b->image) {
+      error = "cannot create a shared-memory image";
+      return nullptr;
+    }
+    if (b->image->bits_per_pixel != 32 || b->image->byte_order != LSBFirst ||
+        visual->red_mask != 0xff0000 || visual->green_mask != 0xff00 || visual->blue_mask != 0xff) {
+      XDestroyImage(b->image);
+      error = "the screen's pixel format is not 32-bit BGRX";
+      return nullptr;
+    }
+    b->shm.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(b->image->bytes_per_line) * height,
+                          IPC_CREAT | 0600);
+    if (b->shm.shmid < 0) {
+      XDestroyImage(b->image);
+      error = "cannot allocate shared memory";
+      return nullptr;
+    }
+    b->shm.shmaddr = static_cast<char*>(shmat(b->shm.shmid, nullptr, 0));
+    // Marked for removal at once: the segment goes when both sides have detached, even if
+    // this process dies.
+    shmctl(b->shm.shmid, IPC_RMID, nullptr);
+    if (b->shm.shmaddr == reinterpret_cast<char*>(-1)) {
+      XDestroyImage(b->image);
+      error = "cannot attach shared memory";
+      return nullptr;
+    }
+    b->image->data = b->shm.shmaddr;
+    b->shm.readOnly = False;
+    x11::takeError();
+    XShmAttach(display, &b->shm);
+    XSync(display, False);
+    if (x11::takeError() != 0) {
+      XDestroyImage(b->image);
+      shmdt(b->shm.shmaddr);
+      error = "the X server cannot attach shared memory";
+      return nullptr;
+    }
+    b->data = reinterpret_cast<uint8_t*>(b->image->data);
+    b->stride = b->image->bytes_per_line;
+    return b;
+  }
+
+  // Sets up buffers for `area`; false with `error` set when that is impossible.
+  bool configure(const x11::Monitor& area, std::string& error) {
+    clearBuffers();
+    rect = area;
+    frameSize = fitLongestEdge({area.width, area.height}, MAX_EDGE);
+    if (frameSize != PixelSize{area.width, area.height}) {
+      grabBuffer = makeShmBuffer(area.width, area.height, error);
+      if (!grabBuffer) return false;
+    }
+    return true;
+  }
+
+  // A free frame buffer, made on demand up to MAX_BUFFERS; null when all are in use.
+  Buffer* acquire(std::string& error) {
+    {
+      std::lock_guard lock(poolMutex);
+      if (!freeList.empty()) {
+        Buffer* b = freeList.back();
+        freeList.pop_back();
+        return b;
+      }
+    }
+    if (buffers.size() >= MAX_BUFFERS) return nullptr;
+    std::unique_ptr<Buffer> b;
+    if (scaled()) {
+      b = std::make_unique<Buffer>();
+      b->stride = frameSize.width * 4;
+      b->heap.resize(static_cast<size_t>(b->stride) * frameSize.height);
+      b->data = b->heap.data();
+    } else {
+      b = makeShmBuffer(frameSize.width, frameSize.height, error);
+      if (!b) return nullptr;
+    }
+    buffers.push_back(std::move(b));
+    return buffers.back().get();
+  }
+
+  void release(Buffer* b) {
+    std::lock_guard lock(poolMutex);
+    freeList.push_back(b);
+  }
+};
+
+namespace {
+
+// The monitor to capture: the one with `id`, else the first one listed (the wanted display
+// may just have gone), clipped to the root window.
+std::optional<x11::Monitor> captureArea(Display* display, DisplayId id) {
+  auto monitors = x11::queryMonitors(display);
+  if (monitors.empty()) return std::nullopt;
+  const x11::Monitor* m = x11::findMonitor(monitors, id);
+  x11::Monitor area = m ? *m : monitors.front();
+  int screen = DefaultScreen(display);
+  int right = std::min(area.x + area.width, DisplayWidth(display, screen));
+  int bottom = std::min(area.y + area.height, DisplayHeight(display, screen));
+  area.x = std::max(area.x, 0);
+  area.y = std::max(area.y, 0);
+  area.width = right - area.x;
+  area.height = bottom - area.y;
+  if (area.width < 1 || area.height < 1) return std::nullopt;
+  return area;
+}
+
+}  // namespace
+
+// A new session on its own connection, capturing `id` (or the first monitor).
+static std::shared_ptr<XShmStreamSource::Session> openSession(DisplayId id, std::string& error) {
+  auto session = std::make_shared<XShmStreamSource::Session>();
+  x11::installErrorHandler();
+  session->display = XOpenDisplay(nullptr);
+  if (!session->display) {
+    error = "cannot open the X display";
+    return nullptr;
+  }
+  Display* d = session->display;
+  if (!XShmQueryExtension(d)) {
+    error = "the X server has no shared-memory extension";
+    return nullptr;
+  }
+  int screen = DefaultScreen(d);
+  session->root = RootWindow(d, screen);
+  session->visual = DefaultVisual(d, screen);
+  session->depth = DefaultDepth(d, screen);
+  session->cursor = x11::hasCursorImages(d);
+  auto area = captureArea(d, id);
+  if (!area) {
+    error = "no display to capture (cvl.capture error 1)";
+    return nullptr;
+  }
+  if (!session->configure(*area, error)) return nullptr;
+  return session;
+}
+
+XShmStreamSource::XShmStreamSource(DisplayId displayId) : displayId_(displayId) {}
+
+XShmStreamSource::~XShmStreamSource() { stop(); }
+
+std::optional<CaptureError> XShmStreamSource::start() {
+  stop();
+  std::string error;
+  auto session = openSession(displayId_, error);
+  if (!session) return CaptureError{error};
+
+  std::unique_lock lock(controlMutex_);
+  stopping_ = false;
+  firstFrame_ = false;
+  threadError_.reset();
+  thread_ = std::thread([this, session] { run(session); });
+  // No answer within the bound is not an error: the capturer's grace period decides later.
+  wake_.wait_for(lock, START_TIMEOUT, [this] { return firstFrame_ || threadError_; });
+  if (threadError_) {
+    auto e = threadError_;
+    lock.unlock();
+    stop();
+    return e;
+  }
+  return std::nullopt;
+}
+
+void XShmStreamSource::stop() {
+  {
+    std::lock_guard lock(controlMutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+ImageRef XShmStreamSource::latestImage() {
+  std::lock_guard lock(latestMutex_);
+  return latest_;
+}
+
+void XShmStreamSource::setFrameRate(int fps) { fps_ = std::clamp(fps, 1, 60); }
+
+void XShmStreamSource::publish(ImageRef image) {
+  ImageRef old;
+  {
+    std::lock_guard lock(latestMutex_);
+    old = std::exchange(latest_, std::move(image));
+  }
+  // `old` is released here, outside the lock: dropping it may return a buffer to the pool.
+}
+
+void XShmStreamSource::run(std::shared_ptr<Session> session) {
+  using Clock = std::chrono::steady_clock;
+  auto next = Clock::now();
+  bool delivered = false;
+  int failures = 0;
+  for (;;) {
+    Session& s = *session;
+    std::string error;
+    Buffer* out = s.acquire(error);
+    if (out) {
+      Buffer* target = s.scaled() ? s.grabBuffer.get() : out;
+      if (XShmGetImage(s.display, s.root, target->image, s.rect.x, s.rect.y, AllPlanes)) {
+        failures = 0;
+        if (s.cursor) {
+          x11::drawCursor(s.display, target->data, target->stride, s.rect.width,
+                          s.rect.height, s.rect.x, s.rect.y);
+        }
+        bool ok = true;
+        if (s.scaled()) {
+          Image full(s.rect.width, s.rect.height, target->stride, target->data, nullptr);
+          ok = scaleInto(full, out->data, out->stride, s.frameSize.width, s.frameSize.height);
+        }
+        if (ok) {
+          std::shared_ptr<const void> owner(out, [session](const void* b) {
+            session->release(static_cast<Buffer*>(const_cast<void*>(b)));
+          });
+          publish(Image::wrap(s.frameSize.width, s.frameSize.height, out->stride, out->data,
+                              std::move(owner)));
+          out = nullptr;
+          if (!delivered) {
+            delivered = true;
+            std::lock_guard lock(controlMutex_);
+            firstFrame_ = true;
+            wake_.notify_all();
+          }
+        }
+      } else {
+        x11::takeError();
+        ++failures;
+      }
+      if (out) s.release(out);
+    } else if (!error.empty()) {
+      if (!delivered) {
+        std::lock_guard lock(controlMutex_);
+        threadError_ = CaptureError{error};
+        wake_.notify_all();
+        return;
+      }
+      ++failures;
+    }
+    // Grabs fail when the screen or the monitor layout changed under us: look at the area
+    // again now and then, and start a fresh session when it moved or changed size. Frames
+    // still out keep the old session (and its connection) alive until they are dropped.
+    if (failures % 10 == 1) {
+      auto area = captureArea(s.display, displayId_);
+      if (area && (area->x != s.rect.x || area->y != s.rect.y || area->width != s.rect.width ||
+                   area->height != s.rect.height)) {
+        std::string e;
+        if (auto fresh = openSession(displayId_, e)) session = std::move(fresh);
+      }
+    }
+
+    auto interval = std::chrono::microseconds(1'000'000 / fps_.load());
+    next += interval;
+    auto now = Clock::now();
+    if (next < now) next = now;  // fell behind: merge the missed ticks
+    std::unique_lock lock(controlMutex_);
+    if (wake_.wait_until(lock, next, [this] { return stopping_; })) return;
+  }
+}
+
+}  // namespace cvl
