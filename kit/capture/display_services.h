@@ -1,9 +1,10 @@
 #pragma once
 // The computer's displays as the capturer and the host engine see them: the active displays
 // in the order the window system lists them (monitor indices are positions in this list), the
-// main display, and each display's bounds in the global coordinate space (points, origin at
-// the main display's top-left corner, y down). A display id stays the same while the display
-// exists. Implementations are safe to call from any thread.
+// main display, and each display's bounds in the global coordinate space that input injection
+// uses too (points, y down; on X11 the root window's coordinates, so every origin is >= 0).
+// A display id stays the same while the display exists. Implementations are safe to call
+// from any thread.
 
 #include <cstdint>
 #include <vector>

@@ -1,0 +1,53 @@
+#include "tests/support/fake_capture.h"
+
+#include <cstring>
+
+namespace cvl::test {
+
+std::vector<DisplayId> FakeDisplays::activeDisplays() {
+  std::vector<DisplayId> ids;
+  for (const auto& d : displays) ids.push_back(d.id);
+  return ids;
+}
+
+DisplayBounds FakeDisplays::bounds(DisplayId id) {
+  for (const auto& d : displays) {
+    if (d.id == id) return d.bounds;
+  }
+  return {};
+}
+
+std::optional<CaptureError> FakeFrameSource::start() {
+  ++starts;
+  return startError;
+}
+
+CapturePlatform FakeCapturePlatform::platform() {
+  CapturePlatform p;
+  p.displays = displays;
+  auto make = [this](const char* kind) {
+    return [this, kind](DisplayId id) {
+      auto source = std::make_shared<FakeFrameSource>(kind, id);
+      if (prepare) prepare(*source);
+      sources.push_back(source);
+      return std::static_pointer_cast<FrameSource>(source);
+    };
+  };
+  p.streamSource = make("stream");
+  p.screenshotSource = make("screenshot");
+  p.now = [this] { return now; };
+  return p;
+}
+
+void FakeCapturePlatform::advance(double seconds) {
+  now += std::chrono::duration_cast<CapturePlatform::Clock::duration>(
+      std::chrono::duration<double>(seconds));
+}
+
+ImageRef solidImage(int width, int height, uint32_t argb) {
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
+  for (size_t i = 0; i < pixels.size(); i += 4) std::memcpy(&pixels[i], &argb, 4);
+  return Image::fromPixels(width, height, width * 4, std::move(pixels));
+}
+
+}  // namespace cvl::test

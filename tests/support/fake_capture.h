@@ -1,0 +1,66 @@
+#pragma once
+// Fakes of the capture platform for unit tests: displays with settable bounds, frame sources
+// that count their calls and hand out whatever image the test gives them, and a clock the
+// test moves by hand. Single-threaded use.
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kit/capture/capture_platform.h"
+
+namespace cvl::test {
+
+class FakeDisplays : public DisplayServices {
+ public:
+  struct Entry {
+    DisplayId id;
+    DisplayBounds bounds;
+  };
+  std::vector<Entry> displays;
+  DisplayId main = 0;
+
+  std::vector<DisplayId> activeDisplays() override;
+  DisplayId mainDisplay() override { return main; }
+  DisplayBounds bounds(DisplayId id) override;
+};
+
+class FakeFrameSource : public FrameSource {
+ public:
+  FakeFrameSource(std::string kind, DisplayId id) : kind(std::move(kind)), displayId(id) {}
+
+  const std::string kind;  // "stream" or "screenshot"
+  const DisplayId displayId;
+  std::optional<CaptureError> startError;
+  ImageRef image;
+  int starts = 0;
+  int stops = 0;
+  std::vector<int> frameRates;
+
+  std::optional<CaptureError> start() override;
+  void stop() override { ++stops; }
+  ImageRef latestImage() override { return image; }
+  void setFrameRate(int fps) override { frameRates.push_back(fps); }
+};
+
+// A whole platform of fakes; `sources` lists every source made, oldest first. `prepare` may
+// adjust a source as it is made (give it an image, make it fail).
+struct FakeCapturePlatform {
+  std::shared_ptr<FakeDisplays> displays = std::make_shared<FakeDisplays>();
+  std::vector<std::shared_ptr<FakeFrameSource>> sources;
+  std::function<void(FakeFrameSource&)> prepare;
+  CapturePlatform::Clock::time_point now{std::chrono::hours(1000)};
+
+  // The platform to hand to the code under test; it refers back to this object.
+  CapturePlatform platform();
+  FakeFrameSource& last() { return *sources.back(); }
+  void advance(double seconds);
+};
+
+// A solid width x height image of one colour (0xAARRGGBB).
+ImageRef solidImage(int width, int height, uint32_t argb = 0xff336699);
+
+}  // namespace cvl::test
