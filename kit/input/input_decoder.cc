@@ -43,7 +43,7 @@ InputEvent decodeSnapshot(const Reader& r, std::uint32_t seq, std::uint64_t t) {
     throw InputProtocolError("bad-length", "snapshot length");
   }
 
-  InputEvent event(std::string(layout::SNAPSHOT_TYPE));
+  InputEvent event{std::string(layout::SNAPSHOT_TYPE)};
   event.channel = static_cast<std::int64_t>(InputChannel::snapshot);
   event.seq = seq;
   event.t = t;
