@@ -1,6 +1,5 @@
 #include "kit/input/input_state.h"
 
-#include <algorithm>
 #include <tuple>
 
 namespace cvl {
