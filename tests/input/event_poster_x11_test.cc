@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "kit/input/input_injector.h"
@@ -373,6 +374,17 @@ TEST_F(X11PosterTest, InjectedInputArrivesThroughTheWholeChain) {
   EXPECT_EQ(keys[1].state, static_cast<unsigned>(ShiftMask));
   EXPECT_EQ(keys[2].keysym, 0x101F600u);
   EXPECT_EQ(keys[2].state, 0u);
+}
+
+TEST_F(X11PosterTest, PostsFromTwoThreadsAllArrive) {
+  auto mover = [this](int y) {
+    for (int x = 0; x < 200; ++x) post(EventType::mouseMoved, x, y);
+  };
+  std::thread first(mover, 10);
+  std::thread second(mover, 20);
+  first.join();
+  second.join();
+  EXPECT_EQ(seenOfType(MotionNotify).size(), 400u);
 }
 
 TEST(X11PosterWithoutDisplay, DropsEverything) {

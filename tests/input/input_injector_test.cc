@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kit/diagnostics/log.h"
@@ -359,6 +361,22 @@ TEST_F(InputInjectorTest, IgnoresWhatIsNotACharacterOrNotAnInjectableKind) {
   }
   EXPECT_TRUE(poster->events().empty());
   EXPECT_EQ(injector.lastPoint(), (GlobalPoint{0, 0}));
+}
+
+TEST_F(InputInjectorTest, GeometryIsReplacedWholeWhileMovesAreInjected) {
+  // The frame loop replaces the geometry on its own thread while input is injected: every
+  // move must see one geometry, never half of an old one and half of a new one.
+  injector.setGeometry({0, 0, 1, -1});
+  std::atomic<bool> done{false};
+  std::thread frameLoop([&] {
+    for (double k = 1; !done; ++k) injector.setGeometry({k, -k, k, -k});
+  });
+  for (int i = 0; i < 5000; ++i) injector.inject(move(1, 1));
+  done = true;
+  frameLoop.join();
+  const auto events = poster->events();
+  ASSERT_FALSE(events.empty());
+  for (const auto& event : events) ASSERT_EQ(event.position.x, -event.position.y);
 }
 
 TEST(InputInjectorClock, SystemUptimeIsMonotonicSeconds) {
