@@ -144,7 +144,8 @@ struct X11EventPoster::Impl {
   // spare when none does yet; 0 when every spare is held down.
   KeyCode borrow(KeySym keysym) {
     for (SpareKey& spare : spares) {
-      if (spare.keysym == keysym) {
+      // Reused only while the server still has it there: a layout change resets the keys.
+      if (spare.keysym == keysym && XkbKeycodeToKeysym(display, spare.keycode, 0, 0) == keysym) {
         spare.lastUse = ++uses;
         return spare.keycode;
       }
@@ -293,6 +294,18 @@ struct X11EventPoster::Impl {
     // A round trip rather than a flush: when post() returns the server has played the event,
     // so events posted from different threads, or a client watching, see them in order.
     XSync(display, False);
+    drainEvents();
+  }
+
+  // This connection selects nothing, but every client gets the keyboard mapping notices (our
+  // own spare-key changes among them). Reading them keeps Xlib's copy of the mapping current
+  // and stops them piling up in the queue for as long as the host runs.
+  void drainEvents() {
+    while (XPending(display) > 0) {
+      XEvent event;
+      XNextEvent(display, &event);
+      if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
+    }
   }
 };
 
