@@ -17,15 +17,19 @@ Envelope Channel::seal(std::span<const uint8_t> plaintext) {
 
 std::optional<Bytes> Channel::open(const std::optional<Envelope>& envelope) {
   if (!envelope) return std::nullopt;
+  return open(*envelope);
+}
+
+std::optional<Bytes> Channel::open(const Envelope& envelope) {
   // A counter that does not fit the signed window is never sent; it is stale by definition.
-  if (envelope->n > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+  if (envelope.n > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
     return std::nullopt;
   }
-  const auto n = static_cast<int64_t>(envelope->n);
+  const auto n = static_cast<int64_t>(envelope.n);
   if (lastRecv_ >= n) return std::nullopt;
-  if (envelope->c.size() < crypto::GCM_TAG_SIZE) return std::nullopt;
-  const auto nonce = nonceFor(envelope->n);
-  auto plaintext = crypto::aesGcmOpen(recvKey_.view(), nonce, envelope->c);
+  if (envelope.c.size() < crypto::GCM_TAG_SIZE) return std::nullopt;
+  const auto nonce = nonceFor(envelope.n);
+  auto plaintext = crypto::aesGcmOpen(recvKey_.view(), nonce, envelope.c);
   if (!plaintext) return std::nullopt;
   lastRecv_ = n;
   return plaintext;

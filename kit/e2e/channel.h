@@ -39,6 +39,7 @@ class Channel {
   // replayed counter, a counter of 2^63 or more, a short or tampered c. Only an authentic
   // envelope moves the window, so forgeries cannot lock out genuine traffic. Never throws.
   std::optional<Bytes> open(const std::optional<Envelope>& envelope);
+  std::optional<Bytes> open(const Envelope& envelope);
 
   const Phrase& phrase() const { return phrase_; }
 
