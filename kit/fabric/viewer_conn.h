@@ -1,0 +1,66 @@
+#pragma once
+// One viewer connected through the relay: its client id and role, the host's half of its key
+// agreement, its sealed channel once keyed, and the serial queue "cvl.viewer.<id>" on which
+// all of its key agreement, opening, input and sealing runs.
+//
+// Shared between the fabric client's viewer map and the work scheduled on its queue; it lives
+// from "client-join" until it is dropped and its queued work has run. `chan` and `keying` are
+// touched only on `queue`; `gone` and the frame slot from any thread.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "kit/base/serial_queue.h"
+#include "kit/e2e/channel.h"
+#include "kit/e2e/handshake.h"
+
+namespace cvl {
+
+// The roles that may drive input; "viewer" may only watch.
+inline const std::set<std::string, std::less<>> MAY_DRIVE = {"owner", "trusted", "helper"};
+
+inline bool mayDrive(std::string_view role) { return MAY_DRIVE.contains(role); }
+
+// A role as the relay announced it, kept when it is a driving role or "viewer"; every other
+// role (the empty one included) becomes "viewer".
+std::string normaliseRole(std::string_view role);
+
+// "<prefix>" followed by the first 12 characters of the upper-case text form of a fresh
+// random UUID, e.g. part_9C2F41A0-77BD.
+std::string randomUuidId(std::string_view prefix);
+
+class ViewerConn {
+ public:
+  ViewerConn(uint32_t clientId, std::string role);
+  ViewerConn(const ViewerConn&) = delete;
+  ViewerConn& operator=(const ViewerConn&) = delete;
+
+  const uint32_t clientId;
+  const std::string role;  // normalised
+  const Handshake hs;      // responder, fresh key
+  const std::string pid;   // participant id shown to viewers
+
+  // Viewer queue only.
+  std::shared_ptr<Channel> chan;
+  bool keying = false;
+
+  SerialQueue queue;
+
+  // Set once the record has left the viewer map (left, dropped or replaced by a rejoin); work
+  // still queued for it then does nothing.
+  std::atomic<bool> gone{false};
+
+  // Frame pacing: at most one frame of this viewer is between the frame loop and the socket
+  // (being sealed or waiting to be written); the newest frame produced meanwhile waits in
+  // `waitingFrame`, replacing an older one.
+  std::mutex frameMutex;
+  bool frameBusy = false;
+  std::shared_ptr<const std::string> waitingFrame;
+};
+
+}  // namespace cvl
