@@ -1,5 +1,5 @@
 #pragma once
-// Baseline JPEG encoding of BGRA frames (4:2:0 chroma). One encoder keeps its codec state and
+// Baseline JPEG encoding of BGRA frames (full-range YCbCr, 4:2:0 chroma). One encoder keeps its codec state and
 // output buffer between frames; it is used by one thread at a time (the frame loop).
 
 #include <cstdint>
