@@ -1,11 +1,15 @@
 // cvlhost: the host agent's command line. Only the first argument selects the command.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 
 #include "host/run_command.h"
 #include "host/usage.h"
+#include "kit/broker/registration.h"
 #include "kit/diagnostics/permissions.h"
+#include "kit/fabric/fabric_config.h"
 
 namespace {
 
@@ -25,8 +29,10 @@ int checkJson() {
 }
 
 int registerDevice() {
-  std::fputs("  [!] enrolment is not available in this build\n", stdout);
-  return 1;
+  std::string dir = cvl::FabricConfigLoader::defaultConfigDir();
+  std::error_code ignored;  // a folder that cannot be made shows when fabric.json is written
+  std::filesystem::create_directories(dir, ignored);
+  return cvl::Registration::run(dir) ? 0 : 1;
 }
 
 }  // namespace
