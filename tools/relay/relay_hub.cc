@@ -1,0 +1,163 @@
+#include "tools/relay/relay_hub.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include <nlohmann/json.hpp>
+
+namespace cvl::relay {
+
+namespace {
+
+constexpr uint8_t kControl = 0;
+constexpr uint8_t kDataBin = 1;
+constexpr uint8_t kDataTxt = 2;
+constexpr uint8_t kBcastBin = 3;
+constexpr uint8_t kBcastTxt = 4;
+constexpr uint8_t kDroppable = 0x80;
+
+std::string dump(const nlohmann::json& value) {
+  return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void log(const std::string& line) { std::cerr << "[relay] " << line << std::endl; }
+
+}  // namespace
+
+std::string logSafe(const std::string& text) {
+  std::string out;
+  for (char c : text.substr(0, 64)) {
+    out += (c >= 0x20 && c < 0x7f) ? c : '?';
+  }
+  return text.size() > 64 ? out + "..." : out;
+}
+
+void RelayHub::sendControl(RelayPeer& host, const std::string& json) {
+  Bytes frame;
+  frame.reserve(json.size() + 1);
+  frame.push_back(kControl);
+  frame.insert(frame.end(), json.begin(), json.end());
+  host.sendBinary(std::move(frame));
+}
+
+void RelayHub::hostJoined(const std::string& deviceId, const std::shared_ptr<RelayPeer>& host) {
+  Device& device = devices_[deviceId];
+  if (device.host) {
+    log("host " + logSafe(deviceId) + " replaced by a newer connection");
+    sendControl(*device.host, dump({{"t", "replaced"}}));
+    device.host->close(4000, "replaced");
+  }
+  device.host = host;
+  log("host " + logSafe(deviceId) + " connected");
+  // The first message tells the host it is in; then the viewers already waiting.
+  sendControl(*host, dump({{"t", "host-accepted"}, {"deviceId", deviceId}}));
+  for (uint32_t id : device.viewers) {
+    Viewer& viewer = viewers_.at(id);
+    sendControl(*host, dump({{"t", "client-join"}, {"clientId", id}, {"role", viewer.role}}));
+    viewer.peer->sendText(dump({{"t", "host-online"}}));
+  }
+}
+
+void RelayHub::hostLeft(const std::string& deviceId, const RelayPeer* host,
+                        const std::string& why) {
+  auto it = devices_.find(deviceId);
+  if (it == devices_.end() || it->second.host.get() != host) return;  // already replaced
+  it->second.host.reset();
+  log("host " + logSafe(deviceId) + " gone (" + why + ")");
+  for (uint32_t id : it->second.viewers) {
+    viewers_.at(id).peer->sendText(dump({{"t", "host-offline"}}));
+  }
+}
+
+void RelayHub::fromHost(const std::string& deviceId, const RelayPeer* host, const uint8_t* data,
+                        std::size_t size) {
+  auto it = devices_.find(deviceId);
+  if (it == devices_.end() || it->second.host.get() != host || size == 0) return;
+  uint8_t op = data[0] & 0x0F;
+  bool droppable = (data[0] & kDroppable) != 0;
+  if (op == kDataBin || op == kDataTxt) {
+    if (size < 5) return;
+    uint32_t clientId = (uint32_t(data[1]) << 24) | (uint32_t(data[2]) << 16) |
+                        (uint32_t(data[3]) << 8) | uint32_t(data[4]);
+    auto viewer = viewers_.find(clientId);
+    if (viewer == viewers_.end() || viewer->second.deviceId != deviceId) return;
+    deliver(clientId, viewer->second, data + 5, size - 5, droppable);
+  } else if (op == kBcastBin || op == kBcastTxt) {
+    std::vector<uint32_t> ids = it->second.viewers;  // delivering may drop viewers
+    for (uint32_t id : ids) {
+      auto viewer = viewers_.find(id);
+      if (viewer != viewers_.end()) deliver(id, viewer->second, data + 1, size - 1, droppable);
+    }
+  }
+  // The host sends no control messages; anything else is ignored.
+}
+
+void RelayHub::deliver(uint32_t clientId, Viewer& viewer, const uint8_t* data, std::size_t size,
+                       bool droppable) {
+  std::size_t backlog = viewer.peer->backlog();
+  if (droppable && backlog > kDroppableBacklog) return;
+  if (backlog + size > kMaxBacklog) {
+    dropViewer(clientId, "backlog", true);
+    return;
+  }
+  viewer.peer->sendBinary(Bytes(data, data + size));
+}
+
+uint32_t RelayHub::allocateClientId() {
+  while (nextClientId_ == 0 || viewers_.count(nextClientId_)) ++nextClientId_;
+  return nextClientId_++;
+}
+
+uint32_t RelayHub::viewerJoined(const std::string& deviceId, const std::string& role,
+                                const std::shared_ptr<RelayPeer>& viewer) {
+  uint32_t id = allocateClientId();
+  viewers_[id] = Viewer{deviceId, role, viewer};
+  Device& device = devices_[deviceId];
+  device.viewers.push_back(id);
+  log("viewer " + std::to_string(id) + " joined " + logSafe(deviceId) + " as " + logSafe(role));
+  viewer->sendText(dump({{"t", "welcome"}, {"clientId", id}, {"role", role}}));
+  if (device.host) {
+    sendControl(*device.host, dump({{"t", "client-join"}, {"clientId", id}, {"role", role}}));
+    viewer->sendText(dump({{"t", "host-online"}}));
+  }
+  return id;
+}
+
+void RelayHub::viewerLeft(uint32_t clientId, const std::string& reason) {
+  dropViewer(clientId, reason, false);
+}
+
+void RelayHub::dropViewer(uint32_t clientId, const std::string& reason, bool closePeer) {
+  auto it = viewers_.find(clientId);
+  if (it == viewers_.end()) return;
+  Viewer viewer = std::move(it->second);
+  viewers_.erase(it);
+  Device& device = devices_[viewer.deviceId];
+  device.viewers.erase(std::remove(device.viewers.begin(), device.viewers.end(), clientId),
+                       device.viewers.end());
+  log("viewer " + std::to_string(clientId) + " left (" + reason + ")");
+  if (closePeer) viewer.peer->close(1008, reason);
+  if (device.host) {
+    sendControl(*device.host,
+                dump({{"t", "client-leave"}, {"clientId", clientId}, {"reason", reason}}));
+  }
+}
+
+void RelayHub::fromViewer(uint32_t clientId, bool text, const uint8_t* data, std::size_t size) {
+  auto it = viewers_.find(clientId);
+  if (it == viewers_.end()) return;
+  Device& device = devices_[it->second.deviceId];
+  if (!device.host) return;  // nobody to hear it; the viewer re-sends after "host-online"
+  if (device.host->backlog() + size > kMaxBacklog) {
+    dropViewer(clientId, "backlog", true);
+    return;
+  }
+  Bytes frame;
+  frame.reserve(size + 5);
+  frame.push_back(text ? kDataTxt : kDataBin);
+  for (int shift = 24; shift >= 0; shift -= 8) frame.push_back(uint8_t(clientId >> shift));
+  frame.insert(frame.end(), data, data + size);
+  device.host->sendBinary(std::move(frame));
+}
+
+}  // namespace cvl::relay
