@@ -6,6 +6,8 @@
 #include <cmath>
 #include <condition_variable>
 #include <limits>
+#include <thread>
+#include <vector>
 
 #include "kit/input/input_encoder.h"
 #include "tests/support/fake_capture.h"
@@ -263,6 +265,65 @@ TEST_F(HostEngineTest, ClipboardReadsEmptyWhenThereIsNoText) {
   engine->setClipboard("hello ✓");
   EXPECT_EQ(pasteboard->content, "hello ✓");
   EXPECT_EQ(engine->clipboardText(), "hello ✓");
+}
+
+// The fabric client calls the engine from several viewer queues and its relay queue while the
+// frame loop ticks. Run every kind of call at once; the sanitizer builds turn any unguarded
+// state into a failure, and the plain build catches deadlocks and lost frames.
+TEST_F(HostEngineTest, CallsFromSeveralThreadsWhileFramesFlow) {
+  fake.prepare = [](FakeFrameSource& s) { s.image = solidImage(160, 100); };
+  auto engine = make();
+  FrameLog frames;
+  engine->setOnFrame(frames.callback());
+  engine->applySettings(30, std::nullopt, 80, std::nullopt);
+  engine->startCapture();
+  ASSERT_TRUE(frames.waitFor(1));
+
+  constexpr int ROUNDS = 60;
+  std::vector<std::thread> callers;
+  callers.emplace_back([&] {  // a viewer changing its settings and display
+    for (int i = 0; i < ROUNDS; ++i) {
+      engine->applySettings(10 + i % 21, 20 + i, 40 + i, i % 2);
+      (void)engine->monitorsMessage();
+    }
+  });
+  for (uint32_t channel : {0u, 1u}) {  // the controller's input, on two queues in turn
+    callers.emplace_back([&, channel] {
+      InputFrameWriter writer;
+      for (int i = 0; i < ROUNDS; ++i) {
+        InputEvent move("move");
+        move.x = i;
+        move.y = i;
+        engine->injectBinary(channel == 0 ? writer.state(move) : writer.event(move));
+        InputEvent press("button");
+        press.button = "left";
+        press.down = i % 2 == 0;
+        engine->injectEvent(press);
+      }
+    });
+  }
+  callers.emplace_back([&] {  // the relay queue: view-only, release-all, restarts, reads
+    for (int i = 0; i < ROUNDS; ++i) {
+      engine->setViewOnly(i % 3 == 0);
+      if (i % 10 == 5) engine->releaseAll();
+      if (i % 20 == 10) {
+        engine->stopCapture();
+        engine->startCapture();
+      }
+      (void)engine->frameIntervalMs();
+      (void)engine->quality();
+      (void)engine->maxEdge();
+      (void)engine->monitorIndex();
+      (void)engine->injector().geometry();
+      if (i % 15 == 0) engine->setOnFrame(frames.callback());
+    }
+  });
+  for (auto& t : callers) t.join();
+
+  // Still running and delivering after all of that.
+  size_t before = frames.count();
+  EXPECT_TRUE(frames.waitFor(before + 2));
+  engine->stopCapture();
 }
 
 TEST_F(HostEngineTest, APendingTickDoesNotKeepTheEngineAlive) {
