@@ -5,16 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "kit/fabric/relay_frame.h"
+
 namespace cvl::relay {
 
 namespace {
-
-constexpr uint8_t kControl = 0;
-constexpr uint8_t kDataBin = 1;
-constexpr uint8_t kDataTxt = 2;
-constexpr uint8_t kBcastBin = 3;
-constexpr uint8_t kBcastTxt = 4;
-constexpr uint8_t kDroppable = 0x80;
 
 std::string dump(const nlohmann::json& value) {
   return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -32,28 +27,24 @@ std::string logSafe(const std::string& text) {
   return text.size() > 64 ? out + "..." : out;
 }
 
-void RelayHub::sendControl(RelayPeer& host, const std::string& json) {
-  Bytes frame;
-  frame.reserve(json.size() + 1);
-  frame.push_back(kControl);
-  frame.insert(frame.end(), json.begin(), json.end());
-  host.sendBinary(std::move(frame));
+void RelayHub::sendControl(RelayPeer& host, const nlohmann::json& object) {
+  host.sendBinary(controlFrame(object));
 }
 
 void RelayHub::hostJoined(const std::string& deviceId, const std::shared_ptr<RelayPeer>& host) {
   Device& device = devices_[deviceId];
   if (device.host) {
     log("host " + logSafe(deviceId) + " replaced by a newer connection");
-    sendControl(*device.host, dump({{"t", "replaced"}}));
+    sendControl(*device.host, replacedControl());
     device.host->close(4000, "replaced");
   }
   device.host = host;
   log("host " + logSafe(deviceId) + " connected");
   // The first message tells the host it is in; then the viewers already waiting.
-  sendControl(*host, dump({{"t", "host-accepted"}, {"deviceId", deviceId}}));
+  sendControl(*host, {{"t", "host-accepted"}, {"deviceId", deviceId}});
   for (uint32_t id : device.viewers) {
     Viewer& viewer = viewers_.at(id);
-    sendControl(*host, dump({{"t", "client-join"}, {"clientId", id}, {"role", viewer.role}}));
+    sendControl(*host, clientJoinControl(id, viewer.role));
     viewer.peer->sendText(dump({{"t", "host-online"}}));
   }
 }
@@ -74,15 +65,14 @@ void RelayHub::fromHost(const std::string& deviceId, const RelayPeer* host, cons
   auto it = devices_.find(deviceId);
   if (it == devices_.end() || it->second.host.get() != host || size == 0) return;
   uint8_t op = data[0] & 0x0F;
-  bool droppable = (data[0] & kDroppable) != 0;
-  if (op == kDataBin || op == kDataTxt) {
+  bool droppable = (data[0] & RelayOp::droppable) != 0;
+  if (op == RelayOp::dataBin || op == RelayOp::dataTxt) {
     if (size < 5) return;
-    uint32_t clientId = (uint32_t(data[1]) << 24) | (uint32_t(data[2]) << 16) |
-                        (uint32_t(data[3]) << 8) | uint32_t(data[4]);
+    uint32_t clientId = readU32BE(std::span<const uint8_t>(data, size), 1);
     auto viewer = viewers_.find(clientId);
     if (viewer == viewers_.end() || viewer->second.deviceId != deviceId) return;
     deliver(clientId, viewer->second, data + 5, size - 5, droppable);
-  } else if (op == kBcastBin || op == kBcastTxt) {
+  } else if (op == RelayOp::bcastBin || op == RelayOp::bcastTxt) {
     std::vector<uint32_t> ids = it->second.viewers;  // delivering may drop viewers
     for (uint32_t id : ids) {
       auto viewer = viewers_.find(id);
@@ -117,7 +107,7 @@ uint32_t RelayHub::viewerJoined(const std::string& deviceId, const std::string& 
   log("viewer " + std::to_string(id) + " joined " + logSafe(deviceId) + " as " + logSafe(role));
   viewer->sendText(dump({{"t", "welcome"}, {"clientId", id}, {"role", role}}));
   if (device.host) {
-    sendControl(*device.host, dump({{"t", "client-join"}, {"clientId", id}, {"role", role}}));
+    sendControl(*device.host, clientJoinControl(id, role));
     viewer->sendText(dump({{"t", "host-online"}}));
   }
   return id;
@@ -138,8 +128,7 @@ void RelayHub::dropViewer(uint32_t clientId, const std::string& reason, bool clo
   log("viewer " + std::to_string(clientId) + " left (" + reason + ")");
   if (closePeer) viewer.peer->close(1008, reason);
   if (device.host) {
-    sendControl(*device.host,
-                dump({{"t", "client-leave"}, {"clientId", clientId}, {"reason", reason}}));
+    sendControl(*device.host, clientLeaveControl(clientId, reason));
   }
 }
 
@@ -152,12 +141,8 @@ void RelayHub::fromViewer(uint32_t clientId, bool text, const uint8_t* data, std
     dropViewer(clientId, "backlog", true);
     return;
   }
-  Bytes frame;
-  frame.reserve(size + 5);
-  frame.push_back(text ? kDataTxt : kDataBin);
-  for (int shift = 24; shift >= 0; shift -= 8) frame.push_back(uint8_t(clientId >> shift));
-  frame.insert(frame.end(), data, data + size);
-  device.host->sendBinary(std::move(frame));
+  device.host->sendBinary(dataFrame(clientId, std::span<const uint8_t>(data, size),
+                                    text ? RelayOp::dataTxt : RelayOp::dataBin));
 }
 
 }  // namespace cvl::relay

@@ -19,9 +19,11 @@
 #include <string>
 #include <vector>
 
-namespace cvl::relay {
+#include <nlohmann/json.hpp>
 
-using Bytes = std::vector<uint8_t>;
+#include "kit/base/bytes.h"
+
+namespace cvl::relay {
 
 class RelayPeer {
  public:
@@ -66,7 +68,7 @@ class RelayHub {
     std::vector<uint32_t> viewers;  // in join order
   };
 
-  void sendControl(RelayPeer& host, const std::string& json);
+  void sendControl(RelayPeer& host, const nlohmann::json& object);
   void deliver(uint32_t clientId, Viewer& viewer, const uint8_t* data, std::size_t size,
                bool droppable);
   void dropViewer(uint32_t clientId, const std::string& reason, bool closePeer);

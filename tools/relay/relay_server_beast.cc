@@ -17,6 +17,7 @@
 
 #include "tools/relay/relay_hub.h"
 #include "tools/relay/relay_server.h"
+#include "tools/relay/relay_target.h"
 
 namespace cvl::relay {
 
@@ -38,63 +39,6 @@ void log(const std::string& line) { std::cerr << "[relay] " << line << std::endl
 bool sameSecret(const std::string& given, const std::string& expected) {
   return given.size() == expected.size() &&
          CRYPTO_memcmp(given.data(), expected.data(), given.size()) == 0;
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Percent-decodes a query value; "+" stays "+". Absent on a broken escape.
-std::optional<std::string> percentDecode(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      out += text[i];
-      continue;
-    }
-    if (i + 2 >= text.size()) return std::nullopt;
-    int hi = hexValue(text[i + 1]);
-    int lo = hexValue(text[i + 2]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    out += static_cast<char>(hi * 16 + lo);
-    i += 2;
-  }
-  return out;
-}
-
-struct Target {
-  std::string endpoint;  // "host", "view" or something else
-  std::map<std::string, std::string> query;  // first occurrence of each key
-  bool malformed = false;
-};
-
-Target parseTarget(std::string_view target) {
-  Target result;
-  auto q = target.find('?');
-  std::string_view path = target.substr(0, q);
-  auto slash = path.rfind('/');
-  result.endpoint = std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-  if (q == std::string_view::npos) return result;
-  std::string_view query = target.substr(q + 1);
-  while (!query.empty()) {
-    auto amp = query.find('&');
-    std::string_view pair = query.substr(0, amp);
-    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-    if (pair.empty()) continue;
-    auto eq = pair.find('=');
-    auto key = percentDecode(pair.substr(0, eq));
-    auto value =
-        percentDecode(eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1));
-    if (!key || !value) {
-      result.malformed = true;
-      return result;
-    }
-    result.query.emplace(*key, *value);
-  }
-  return result;
 }
 
 }  // namespace
@@ -283,7 +227,8 @@ class Handshake : public std::enable_shared_from_this<Handshake<Stream>> {
   }
 
   void route(http::request<http::string_body> request) {
-    Target target = parseTarget(std::string_view(request.target().data(), request.target().size()));
+    RelayTarget target =
+        parseRelayTarget(std::string_view(request.target().data(), request.target().size()));
     if (target.endpoint != "host" && target.endpoint != "view") {
       return refuse(http::status::not_found, "not found");
     }
