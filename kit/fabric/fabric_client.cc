@@ -1,0 +1,255 @@
+// FabricClient: the relay connection, its keep-alive and its reconnection.
+#include "kit/fabric/fabric_client.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "kit/diagnostics/log.h"
+#include "kit/diagnostics/permissions.h"
+#include "kit/fabric/dial_url.h"
+#include "kit/fabric/relay_frame.h"
+#include "kit/fabric/viewer_conn.h"
+
+namespace cvl {
+
+std::shared_ptr<FabricClient> FabricClient::make(FabricConfig config,
+                                                 std::shared_ptr<FabricEngine> engine,
+                                                 Options options) {
+  std::shared_ptr<FabricClient> client(
+      new FabricClient(std::move(config), std::move(engine), std::move(options)));
+  std::weak_ptr<FabricClient> weak = client;
+  client->engine_->setOnFrame([weak](std::span<const uint8_t> jpeg, int64_t w, int64_t h) {
+    if (auto self = weak.lock()) self->broadcastFrame(jpeg, w, h);
+  });
+  return client;
+}
+
+FabricClient::FabricClient(FabricConfig config, std::shared_ptr<FabricEngine> engine,
+                           Options options)
+    : config_(std::move(config)),
+      engine_(std::move(engine)),
+      options_(std::move(options)),
+      sessionId_(randomUuidId("ses_")) {
+  if (!options_.canInject) options_.canInject = [] { return Permissions::hasAccessibility(false); };
+  if (!options_.onReplaced) {
+    options_.onReplaced = [] {
+      std::fflush(nullptr);
+      std::_Exit(0);
+    };
+  }
+  connector_ = options_.connector;
+}
+
+FabricClient::~FabricClient() {
+  std::lock_guard guard(lock_);
+  pingTimer_.cancel();
+}
+
+void FabricClient::start() {
+  if (!FabricConfigLoader::isComplete(config_)) {
+    Log::line("[fabric] not configured \u2014 staying single-machine");
+    return;
+  }
+  {
+    std::lock_guard guard(lock_);
+    stopped_ = false;
+  }
+  connect();
+}
+
+void FabricClient::stop() {
+  TimerHandle ping;
+  std::shared_ptr<WebSocketTask> task;
+  {
+    std::lock_guard guard(lock_);
+    stopped_ = true;
+    ping = std::exchange(pingTimer_, {});
+  }
+  ping.cancel();
+  dropAll("connector-stopping");
+  {
+    std::lock_guard guard(lock_);
+    task = std::move(task_);
+    task_.reset();
+  }
+  if (task) task->cancel(1001);
+}
+
+void FabricClient::connect() {
+  int64_t gen;
+  {
+    std::lock_guard guard(lock_);
+    if (stopped_) return;
+    gen = ++connGen_;
+  }
+  std::string base = DialUrl::baseUrl(config_.relayUrl);
+  // The full address carries the token: it goes to the connector only, never to the log.
+  auto url = parseWebSocketUrl(DialUrl::hostUrl(config_));
+  if (!url) {
+    Log::line("[fabric] bad relay URL");
+    scheduleReconnect(gen, "bad-url");
+    return;
+  }
+  Log::line("[fabric] dialing", base, "as", config_.deviceId);
+
+  std::shared_ptr<WebSocketTask> task;
+  {
+    std::lock_guard guard(lock_);
+    if (gen != connGen_) return;
+    linkUp_ = false;
+    if (!connector_) connector_ = makeBeastWebSocketConnector();
+    task = connector_->makeTask(*url);
+    task_ = task;  // the previous task, if any, is only released
+  }
+  task->resume();
+  startPing(gen);
+  armReceive(gen, task);
+}
+
+void FabricClient::armReceive(int64_t gen, const std::shared_ptr<WebSocketTask>& task) {
+  std::weak_ptr<FabricClient> weak = weak_from_this();
+  task->receive([weak, gen](WebSocketReceived received) {
+    auto self = weak.lock();
+    if (!self) return;
+    // Relay messages are handled off the network thread, one at a time: the next receive is
+    // armed only once this one has been handled.
+    self->relayQueue_.async([weak, gen, received = std::move(received)]() mutable {
+      if (auto self = weak.lock()) self->handleReceive(gen, std::move(received));
+    });
+  });
+}
+
+void FabricClient::handleReceive(int64_t gen, WebSocketReceived received) {
+  bool logUp = false;
+  {
+    std::lock_guard guard(lock_);
+    if (gen != connGen_) return;
+    if (received.ok() && !linkUp_) {
+      linkUp_ = true;
+      logUp = true;
+    }
+  }
+  if (!received.ok()) {
+    scheduleReconnect(gen, received.error->description);
+    return;
+  }
+  if (logUp) Log::line("[fabric] link UP \u2014 relay accepted host " + config_.deviceId);
+
+  // Text messages are classified by their UTF-8 bytes, exactly like binary ones.
+  if (auto message = classifyRelayMessage(received.message.data)) {
+    if (auto* control = std::get_if<ControlMessage>(&*message)) {
+      handleControl(control->object);
+    } else {
+      auto& client = std::get<ClientMessage>(*message);
+      fromClient(client.clientId, client.message);
+    }
+  }
+
+  std::shared_ptr<WebSocketTask> task;
+  {
+    std::lock_guard guard(lock_);
+    if (gen != connGen_) return;
+    task = task_;
+  }
+  if (task) armReceive(gen, task);
+}
+
+void FabricClient::handleControl(const nlohmann::json& object) {
+  auto control = decodeRelayControl(object);
+  if (!control) return;
+  if (auto* join = std::get_if<ClientJoin>(&*control)) {
+    addClient(join->clientId, join->role);
+  } else if (auto* leave = std::get_if<ClientLeave>(&*control)) {
+    dropClient(leave->clientId, leave->reason);
+  } else {
+    Log::line("[fabric] replaced by a newer host instance \u2014 exiting");
+    {
+      std::lock_guard guard(lock_);
+      stopped_ = true;
+    }
+    engine_->stopCapture();
+    options_.onReplaced();
+  }
+}
+
+void FabricClient::startPing(int64_t gen) {
+  std::weak_ptr<FabricClient> weak = weak_from_this();
+  auto interval = options_.pingInterval;
+  // Ticks run on the write queue, where every ping is issued anyway.
+  TimerHandle timer = socketWriteQueue_.every(interval, interval, [weak, gen] {
+    auto self = weak.lock();
+    if (!self) return;
+    std::shared_ptr<WebSocketTask> task;
+    {
+      std::lock_guard guard(self->lock_);
+      if (gen != self->connGen_) return;
+      task = self->task_;
+    }
+    if (!task) return;
+    task->sendPing([weak, gen](std::optional<WebSocketError> error) {
+      if (!error) return;
+      auto self = weak.lock();
+      if (!self) return;
+      self->relayQueue_.async([weak, gen, reason = "ping-failed: " + error->description] {
+        if (auto self = weak.lock()) self->scheduleReconnect(gen, reason);
+      });
+    });
+  });
+  TimerHandle previous;
+  {
+    std::lock_guard guard(lock_);
+    if (gen == connGen_) {
+      previous = std::exchange(pingTimer_, timer);
+    } else {
+      previous = timer;  // the connection went down meanwhile
+    }
+  }
+  previous.cancel();
+}
+
+void FabricClient::scheduleReconnect(int64_t gen, const std::string& reason) {
+  TimerHandle ping;
+  std::shared_ptr<WebSocketTask> task;
+  {
+    std::lock_guard guard(lock_);
+    if (stopped_ || gen != connGen_) return;
+    ++connGen_;
+    ping = std::exchange(pingTimer_, {});
+  }
+  Log::line("[fabric] link down (" + reason + "), retrying in 4s");
+  ping.cancel();
+  dropAll("relay-down");
+  {
+    std::lock_guard guard(lock_);
+    task = std::move(task_);
+    task_.reset();
+  }
+  if (task) task->cancel(1006);
+  std::weak_ptr<FabricClient> weak = weak_from_this();
+  GlobalQueue::asyncAfter(options_.reconnectDelay, [weak] {
+    if (auto self = weak.lock()) self->connect();
+  });
+}
+
+void FabricClient::sendToClient(uint32_t clientId, uint8_t tag, std::span<const uint8_t> body,
+                                Done done) {
+  std::shared_ptr<WebSocketTask> task;
+  {
+    std::lock_guard guard(lock_);
+    task = task_;
+  }
+  if (!task) {
+    if (done) done();
+    return;
+  }
+  auto frame = std::make_shared<Bytes>(frameToClient(clientId, tag, body));
+  socketWriteQueue_.async([task, frame, done = std::move(done)]() mutable {
+    task->send(WebSocketMessage::binary(std::move(*frame)),
+               [done = std::move(done)](std::optional<WebSocketError> error) {
+                 if (error) Log::vlog("[fabric] send error:", error->description);
+                 if (done) done();
+               });
+  });
+}
+
+}  // namespace cvl

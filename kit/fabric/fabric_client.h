@@ -1,0 +1,152 @@
+#pragma once
+// The host's side of the relay fabric: one outgoing WebSocket to the relay (dialled with the
+// device id and token), kept alive with pings and dialled again 4 s after any failure; the
+// viewers the relay announces, each with its own key agreement, sealed channel and queue; the
+// controller rules; the viewers' application messages; the fan-out of frames.
+//
+// One instance per process, made with make() and shared; every asynchronous callback holds it
+// weakly, and callbacks of one connection carry that connection's generation so that an
+// abandoned connection never acts. Any thread may call the public operations.
+//
+// Queues: relay messages are handled on "cvl.fabric.relay", one at a time in arrival order;
+// every send and ping leaves from "cvl.fabric.socket-write"; viewer work runs on each
+// viewer's "cvl.viewer.<id>"; frames arrive on the engine's frame loop. `lock_` guards the
+// viewer map, the controller, the generation and the connection state and is never held
+// while calling the engine, the handshake or the network.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "kit/base/bytes.h"
+#include "kit/base/serial_queue.h"
+#include "kit/fabric/fabric_config.h"
+#include "kit/fabric/fabric_engine.h"
+#include "kit/fabric/viewer_conn.h"
+#include "kit/fabric/websocket.h"
+
+namespace cvl {
+
+class FabricClient : public std::enable_shared_from_this<FabricClient> {
+ public:
+  struct Options {
+    // Makes the connection's WebSocket tasks; the Beast connector when empty, made on the
+    // first dial.
+    std::shared_ptr<WebSocketConnector> connector;
+    std::chrono::milliseconds reconnectDelay = std::chrono::seconds(4);
+    std::chrono::milliseconds pingInterval = std::chrono::seconds(15);
+    // The "canInject" of "input-status"; Permissions::hasAccessibility(false) when empty.
+    std::function<bool()> canInject;
+    // Runs after the "replaced" line; ends the process with status 0 at once when empty.
+    std::function<void()> onReplaced;
+  };
+
+  // Registers the client as the engine's frame consumer; starts no network activity.
+  static std::shared_ptr<FabricClient> make(FabricConfig config,
+                                            std::shared_ptr<FabricEngine> engine,
+                                            Options options);
+  static std::shared_ptr<FabricClient> make(FabricConfig config,
+                                            std::shared_ptr<FabricEngine> engine) {
+    return make(std::move(config), std::move(engine), Options{});
+  }
+  ~FabricClient();
+
+  // Begins dialing (or logs that the configuration is incomplete and stays idle for good).
+  void start();
+  // Ends for good: no more dialing, every viewer dropped, the connection closed with 1001.
+  void stop();
+
+  const std::string& sessionId() const { return sessionId_; }
+
+  // ---- Viewers (called for relay messages; public for tests and tools) ----
+
+  // "client-join": records the viewer under a normalised role, replacing an earlier record
+  // of the same id together with its keys.
+  void addClient(uint32_t clientId, const std::string& role);
+  // "client-leave", a rejected key, a lost link: removes the record, hands control on, and
+  // stops capture and releases all input when no viewer is left.
+  void dropClient(uint32_t clientId, const std::string& reason);
+  void dropAll(const std::string& reason);
+  // One client message from a data frame: tag hello or sealed, handled on the viewer's queue.
+  void fromClient(uint32_t clientId, std::span<const uint8_t> message);
+
+  std::shared_ptr<ViewerConn> viewer(uint32_t clientId);
+  std::shared_ptr<ViewerConn> viewerByPid(const std::string& pid);
+  std::optional<uint32_t> controllerClientId();
+
+  // The session description: id, hostDeviceId, controllerId, participants (in join order),
+  // pending, composition, createdAt.
+  nlohmann::json sessionDescribe();
+  // Seals `message` for every viewer that has keys, each on its own queue.
+  void broadcastJSON(const nlohmann::json& message);
+  // One "frame" message, serialised once, sealed per keyed viewer. A viewer whose previous
+  // frame has not yet been written gets only the newest frame once it has.
+  void broadcastFrame(std::span<const uint8_t> jpeg, int64_t width, int64_t height);
+
+ private:
+  FabricClient(FabricConfig config, std::shared_ptr<FabricEngine> engine, Options options);
+
+  using Done = std::function<void()>;
+
+  // Connection lifecycle.
+  void connect();
+  void armReceive(int64_t gen, const std::shared_ptr<WebSocketTask>& task);
+  void handleReceive(int64_t gen, WebSocketReceived received);
+  void handleControl(const nlohmann::json& object);
+  void startPing(int64_t gen);
+  void scheduleReconnect(int64_t gen, const std::string& reason);
+  // `done` runs once the frame has been written or dropped.
+  void sendToClient(uint32_t clientId, uint8_t tag, std::span<const uint8_t> body,
+                    Done done = nullptr);
+
+  // Viewer work (on the viewer's queue).
+  void dropViewer(uint32_t clientId, const std::string& reason,
+                  const std::shared_ptr<ViewerConn>& expected);
+  void handleHello(const std::shared_ptr<ViewerConn>& viewer, const Bytes& body);
+  void keyAgreementComplete(const std::shared_ptr<ViewerConn>& viewer);
+  void handleSealed(const std::shared_ptr<ViewerConn>& viewer, const Bytes& body);
+  void handleMessage(const std::shared_ptr<ViewerConn>& viewer, const nlohmann::json& message);
+  bool isDrivingController(const ViewerConn& viewer);
+  void makeController(const std::shared_ptr<ViewerConn>& viewer);
+
+  void reply(const std::shared_ptr<ViewerConn>& viewer, const nlohmann::json& message);
+  void sendInputStatus(const std::shared_ptr<ViewerConn>& viewer);
+  void broadcastSession();
+  void sealAndSendRaw(const std::shared_ptr<ViewerConn>& viewer,
+                      std::shared_ptr<const std::string> json, Done done = nullptr);
+  void sealAndSendNow(const std::shared_ptr<ViewerConn>& viewer, const std::string& json,
+                      Done done);
+  void offerFrame(const std::shared_ptr<ViewerConn>& viewer,
+                  const std::shared_ptr<const std::string>& frame);
+  void frameWritten(const std::shared_ptr<ViewerConn>& viewer);
+  std::vector<std::shared_ptr<ViewerConn>> snapshotViewers();
+
+  const FabricConfig config_;
+  const std::shared_ptr<FabricEngine> engine_;
+  Options options_;
+  const std::string sessionId_;
+
+  SerialQueue relayQueue_{"cvl.fabric.relay"};
+  SerialQueue socketWriteQueue_{"cvl.fabric.socket-write"};
+
+  std::mutex lock_;
+  // Guarded by lock_.
+  std::shared_ptr<WebSocketConnector> connector_;
+  std::shared_ptr<WebSocketTask> task_;
+  std::vector<std::shared_ptr<ViewerConn>> viewers_;  // join order
+  std::optional<uint32_t> controllerClientId_;
+  bool stopped_ = false;
+  bool linkUp_ = false;
+  TimerHandle pingTimer_;
+  int64_t connGen_ = 0;
+};
+
+}  // namespace cvl

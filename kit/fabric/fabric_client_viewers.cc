@@ -1,0 +1,374 @@
+// FabricClient: the viewers — key agreement, controller rules, application messages and the
+// sealed fan-out of replies, broadcasts and frames.
+#include <algorithm>
+
+#include "kit/base/base64.h"
+#include "kit/diagnostics/log.h"
+#include "kit/e2e/envelope.h"
+#include "kit/fabric/fabric_client.h"
+#include "kit/fabric/relay_frame.h"
+#include "kit/fabric/viewer_message.h"
+
+namespace cvl {
+
+namespace {
+
+using json = nlohmann::json;
+
+// Compact JSON, or nothing when the value cannot be serialised (for example a clipboard
+// text that is not valid UTF-8).
+std::shared_ptr<const std::string> serialise(const json& message) {
+  try {
+    return std::make_shared<const std::string>(message.dump());
+  } catch (const json::exception&) {
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+// ---- The viewer map ----
+
+void FabricClient::addClient(uint32_t clientId, const std::string& role) {
+  auto record = std::make_shared<ViewerConn>(clientId, normaliseRole(role));
+  std::shared_ptr<ViewerConn> previous;
+  {
+    std::lock_guard guard(lock_);
+    auto it = std::find_if(viewers_.begin(), viewers_.end(),
+                           [&](const auto& v) { return v->clientId == clientId; });
+    if (it != viewers_.end()) {
+      previous = std::exchange(*it, record);
+    } else {
+      viewers_.push_back(record);
+    }
+    // The controller id is kept: a rejoining controller is the controller again at once.
+  }
+  if (previous) previous->gone = true;
+  Log::line("[fabric] client", clientId, previous ? "rejoined as" : "joined as", record->role);
+}
+
+void FabricClient::dropClient(uint32_t clientId, const std::string& reason) {
+  dropViewer(clientId, reason, nullptr);
+}
+
+void FabricClient::dropViewer(uint32_t clientId, const std::string& reason,
+                              const std::shared_ptr<ViewerConn>& expected) {
+  std::shared_ptr<ViewerConn> removed;
+  size_t left;
+  {
+    std::lock_guard guard(lock_);
+    auto it = std::find_if(viewers_.begin(), viewers_.end(),
+                           [&](const auto& v) { return v->clientId == clientId; });
+    // A drop meant for one record (its key was rejected) leaves a newer record alone.
+    if (expected && (it == viewers_.end() || *it != expected)) return;
+    if (it != viewers_.end()) {
+      removed = *it;
+      viewers_.erase(it);
+    }
+    if (controllerClientId_ == clientId) {
+      controllerClientId_.reset();
+      auto heir = std::find_if(viewers_.begin(), viewers_.end(),
+                               [](const auto& v) { return mayDrive(v->role); });
+      if (heir != viewers_.end()) controllerClientId_ = (*heir)->clientId;
+    }
+    left = viewers_.size();
+  }
+  if (removed) {
+    removed->gone = true;
+    Log::line("[fabric] client", clientId, "left (" + reason + ")");
+  }
+  if (left == 0) {
+    engine_->stopCapture();
+    engine_->releaseAll();
+  } else {
+    broadcastSession();
+  }
+}
+
+void FabricClient::dropAll(const std::string& reason) {
+  std::vector<uint32_t> ids;
+  {
+    std::lock_guard guard(lock_);
+    for (const auto& v : viewers_) ids.push_back(v->clientId);
+  }
+  for (uint32_t id : ids) dropClient(id, reason);
+}
+
+std::shared_ptr<ViewerConn> FabricClient::viewer(uint32_t clientId) {
+  std::lock_guard guard(lock_);
+  for (const auto& v : viewers_) {
+    if (v->clientId == clientId) return v;
+  }
+  return nullptr;
+}
+
+std::shared_ptr<ViewerConn> FabricClient::viewerByPid(const std::string& pid) {
+  std::lock_guard guard(lock_);
+  for (const auto& v : viewers_) {
+    if (v->pid == pid) return v;
+  }
+  return nullptr;
+}
+
+std::optional<uint32_t> FabricClient::controllerClientId() {
+  std::lock_guard guard(lock_);
+  return controllerClientId_;
+}
+
+std::vector<std::shared_ptr<ViewerConn>> FabricClient::snapshotViewers() {
+  std::lock_guard guard(lock_);
+  return viewers_;
+}
+
+bool FabricClient::isDrivingController(const ViewerConn& viewer) {
+  std::lock_guard guard(lock_);
+  return !viewer.gone && controllerClientId_ == viewer.clientId && mayDrive(viewer.role);
+}
+
+void FabricClient::makeController(const std::shared_ptr<ViewerConn>& viewer) {
+  {
+    std::lock_guard guard(lock_);
+    controllerClientId_ = viewer->clientId;
+  }
+  sendInputStatus(viewer);
+}
+
+// ---- Messages from a viewer ----
+
+void FabricClient::fromClient(uint32_t clientId, std::span<const uint8_t> message) {
+  auto record = viewer(clientId);
+  if (!record || message.empty()) return;
+  uint8_t tag = message[0];
+  if (tag != FabricTag::hello && tag != FabricTag::sealed) return;
+  Bytes body(message.begin() + 1, message.end());
+  std::weak_ptr<FabricClient> weak = weak_from_this();
+  record->queue.async([weak, record, tag, body = std::move(body)] {
+    auto self = weak.lock();
+    if (!self) return;
+    if (tag == FabricTag::hello) {
+      self->handleHello(record, body);
+    } else {
+      self->handleSealed(record, body);
+    }
+  });
+}
+
+void FabricClient::handleHello(const std::shared_ptr<ViewerConn>& viewer, const Bytes& body) {
+  // Only the first hello of a live record counts.
+  if (viewer->gone || viewer->chan || viewer->keying) return;
+  viewer->keying = true;
+  std::shared_ptr<Channel> channel;
+  try {
+    channel = viewer->hs.complete(body);
+  } catch (...) {
+    dropViewer(viewer->clientId, "bad-key", viewer);
+    return;
+  }
+  viewer->chan = channel;
+  const auto& publicKey = viewer->hs.publicKey();
+  sendToClient(viewer->clientId, FabricTag::hello, publicKey);
+  Log::vlog("[fabric] client " + std::to_string(viewer->clientId) + " E2E phrase:",
+            channel->phrase().shortForm());
+  keyAgreementComplete(viewer);
+}
+
+void FabricClient::keyAgreementComplete(const std::shared_ptr<ViewerConn>& viewer) {
+  engine_->startCapture();
+  {
+    std::unique_lock guard(lock_);
+    if (viewer->gone) {
+      // The viewer left while capture was starting. When it was the last one, its departure
+      // may have stopped capture before this start: stop it again.
+      bool empty = viewers_.empty();
+      guard.unlock();
+      if (empty) engine_->stopCapture();
+      return;
+    }
+    if (!controllerClientId_ && mayDrive(viewer->role)) controllerClientId_ = viewer->clientId;
+  }
+  reply(viewer, {{"type", "you"}, {"participantId", viewer->pid}, {"sessionId", sessionId_}});
+  broadcastSession();
+  if (isDrivingController(*viewer)) sendInputStatus(viewer);
+}
+
+void FabricClient::handleSealed(const std::shared_ptr<ViewerConn>& viewer, const Bytes& body) {
+  if (viewer->gone || !viewer->chan) return;
+  auto plaintext = viewer->chan->open(decodeEnvelope(body));
+  if (!plaintext || plaintext->empty()) return;
+  uint8_t kind = (*plaintext)[0];
+  std::span<const uint8_t> content(plaintext->data() + 1, plaintext->size() - 1);
+  if (kind == FabricKind::bin) {
+    if (!isDrivingController(*viewer)) return;
+    if (engine_->injectBinary(content)) reply(viewer, {{"type", "resync-please"}});
+    return;
+  }
+  json message = json::parse(content.begin(), content.end(), nullptr, false);
+  if (!message.is_object()) return;
+  handleMessage(viewer, message);
+}
+
+void FabricClient::handleMessage(const std::shared_ptr<ViewerConn>& viewer,
+                                 const json& message) {
+  namespace VM = ViewerMessage;
+  std::string type = VM::type(message);
+  if (type == "monitors") {
+    reply(viewer, engine_->monitorsMessage());
+  } else if (type == "settings") {
+    auto applied = engine_->applySettings(VM::number(message, "fps"),
+                                          VM::integer(message, "quality"),
+                                          VM::integer(message, "maxEdge"),
+                                          VM::integer(message, "monitor"));
+    if (applied) {
+      broadcastJSON({{"type", "fps-applied"},
+                     {"asked", applied->asked},
+                     {"applied", applied->applied},
+                     {"ceiling", 30}});
+    }
+  } else if (type == "viewonly") {
+    engine_->setViewOnly(VM::boolean(message, "on"));
+    broadcastJSON({{"type", "viewonly"}, {"on", engine_->viewOnly()}});
+  } else if (type == "clip-request") {
+    reply(viewer, {{"type", "clipboard"}, {"text", engine_->clipboardText()}});
+  } else if (type == "clipset") {
+    if (!isDrivingController(*viewer)) return;
+    engine_->setClipboard(VM::string(message, "text").value_or(""));
+    reply(viewer, {{"type", "clipboard-set"}, {"ok", true}});
+  } else if (VM::isInputType(type)) {
+    if (!isDrivingController(*viewer)) return;
+    engine_->injectEvent(*VM::inputEvent(message));
+  } else if (type == "control-request" || type == "control-reclaim") {
+    if (mayDrive(viewer->role)) makeController(viewer);
+    broadcastSession();
+  } else if (type == "control-pass") {
+    auto to = VM::string(message, "to");
+    auto target = to ? viewerByPid(*to) : nullptr;
+    if (!target) return;
+    if (mayDrive(target->role)) makeController(target);
+    broadcastSession();
+  }
+}
+
+// ---- Messages to viewers ----
+
+json FabricClient::sessionDescribe() {
+  std::lock_guard guard(lock_);
+  json participants = json::array();
+  json controller = nullptr;
+  for (const auto& v : viewers_) {
+    bool driving = controllerClientId_ == v->clientId;
+    if (driving) controller = v->pid;
+    participants.push_back({{"id", v->pid},
+                            {"name", "Remote (" + v->role + ")"},
+                            {"role", v->role},
+                            {"capabilities", {"display", "pointer", "keyboard"}},
+                            {"joinedAt", 0},
+                            {"driving", driving}});
+  }
+  return {{"id", sessionId_},
+          {"hostDeviceId", config_.deviceId},
+          {"controllerId", controller},
+          {"participants", std::move(participants)},
+          {"pending", json::array()},
+          {"composition", json::object()},
+          {"createdAt", 0}};
+}
+
+void FabricClient::broadcastSession() {
+  broadcastJSON({{"type", "session"}, {"session", sessionDescribe()}});
+}
+
+void FabricClient::sendInputStatus(const std::shared_ptr<ViewerConn>& viewer) {
+  reply(viewer, {{"type", "input-status"}, {"canInject", options_.canInject()}});
+}
+
+void FabricClient::reply(const std::shared_ptr<ViewerConn>& viewer, const json& message) {
+  if (auto text = serialise(message)) sealAndSendRaw(viewer, std::move(text));
+}
+
+void FabricClient::broadcastJSON(const json& message) {
+  auto viewers = snapshotViewers();
+  if (viewers.empty()) return;
+  auto text = serialise(message);
+  if (!text) return;
+  for (const auto& v : viewers) sealAndSendRaw(v, text);
+}
+
+void FabricClient::sealAndSendRaw(const std::shared_ptr<ViewerConn>& viewer,
+                                  std::shared_ptr<const std::string> json, Done done) {
+  std::weak_ptr<FabricClient> weak = weak_from_this();
+  viewer->queue.async([weak, viewer, json = std::move(json), done = std::move(done)]() mutable {
+    auto self = weak.lock();
+    if (!self) return;
+    self->sealAndSendNow(viewer, *json, std::move(done));
+  });
+}
+
+void FabricClient::sealAndSendNow(const std::shared_ptr<ViewerConn>& viewer,
+                                  const std::string& json, Done done) {
+  // Viewers that have not completed their key agreement receive nothing.
+  if (viewer->gone || !viewer->chan) {
+    if (done) done();
+    return;
+  }
+  Bytes plaintext;
+  plaintext.reserve(json.size() + 1);
+  plaintext.push_back(FabricKind::text);
+  plaintext.insert(plaintext.end(), json.begin(), json.end());
+  Envelope envelope;
+  try {
+    envelope = viewer->chan->seal(plaintext);
+  } catch (...) {
+    if (done) done();
+    return;
+  }
+  sendToClient(viewer->clientId, FabricTag::sealed, encodeEnvelope(envelope), std::move(done));
+}
+
+void FabricClient::broadcastFrame(std::span<const uint8_t> jpeg, int64_t width,
+                                  int64_t height) {
+  auto viewers = snapshotViewers();
+  if (viewers.empty()) return;
+  // Built by hand around the base64 text: the same compact JSON as dump() would give, without
+  // copying the image through a JSON string value.
+  auto text = std::make_shared<std::string>();
+  text->reserve((jpeg.size() + 2) / 3 * 4 + 64);
+  text->append(R"({"data":")");
+  Base64::encodeAppend(jpeg, *text);
+  text->append(R"(","h":)" + std::to_string(height) + R"(,"type":"frame","w":)" +
+               std::to_string(width) + "}");
+  std::shared_ptr<const std::string> frame = std::move(text);
+  for (const auto& v : viewers) offerFrame(v, frame);
+}
+
+void FabricClient::offerFrame(const std::shared_ptr<ViewerConn>& viewer,
+                              const std::shared_ptr<const std::string>& frame) {
+  {
+    std::lock_guard guard(viewer->frameMutex);
+    if (viewer->frameBusy) {
+      // The link has not taken the previous frame yet: keep only the newest one.
+      viewer->waitingFrame = frame;
+      return;
+    }
+    viewer->frameBusy = true;
+  }
+  std::weak_ptr<FabricClient> weak = weak_from_this();
+  std::weak_ptr<ViewerConn> weakViewer = viewer;
+  sealAndSendRaw(viewer, frame, [weak, weakViewer] {
+    auto self = weak.lock();
+    auto viewer = weakViewer.lock();
+    if (self && viewer) self->frameWritten(viewer);
+  });
+}
+
+void FabricClient::frameWritten(const std::shared_ptr<ViewerConn>& viewer) {
+  std::shared_ptr<const std::string> next;
+  {
+    std::lock_guard guard(viewer->frameMutex);
+    viewer->frameBusy = false;
+    next = std::move(viewer->waitingFrame);
+    viewer->waitingFrame.reset();
+  }
+  if (next) offerFrame(viewer, next);
+}
+
+}  // namespace cvl

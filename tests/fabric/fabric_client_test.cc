@@ -1,0 +1,177 @@
+// The fabric client's relay connection: the dial URL, link up, pings, reconnection with the
+// generation check, "replaced" and stop, against a fake connector.
+#include <gtest/gtest.h>
+
+#include "tests/fabric/fabric_test_rig.h"
+#include "tests/support/stderr_capture.h"
+
+namespace cvl {
+namespace {
+
+using test::eventually;
+using test::FabricRig;
+using test::TestViewer;
+using namespace std::chrono_literals;
+
+size_t countLines(const test::StderrCapture& capture, const std::string& line) {
+  auto lines = test::logLines(capture.text());
+  return std::count(lines.begin(), lines.end(), line);
+}
+
+TEST(FabricClientLink, DialsWithCredentialsAndNeverLogsTheToken) {
+  test::StderrCapture capture;
+  FabricRig rig;
+  rig.client->start();
+  auto task = rig.connector->task(0);
+  ASSERT_TRUE(task);
+  EXPECT_TRUE(task->resumed());
+  EXPECT_EQ(task->url.host, "127.0.0.1");
+  EXPECT_EQ(task->url.port, 9);
+  EXPECT_EQ(task->url.target, "/host?deviceId=dev-1&token=s3cret%2Btoken%2F%3D%3D");
+
+  // Up on the first message, not on the open, and only once per connection.
+  EXPECT_EQ(countLines(capture, "[fabric] link UP \u2014 relay accepted host dev-1"), 0u);
+  task->pushBinary(controlFrame({{"t", "welcome"}}));
+  task->pushBinary(Bytes{0x0F});
+  ASSERT_TRUE(eventually([&] { return task->receivePending(); }));
+  task->fail("gone");
+  auto second = rig.connector->task(1);
+  ASSERT_TRUE(second);
+  second->pushBinary(Bytes{});
+  ASSERT_TRUE(eventually([&] { return second->receivePending(); }));
+
+  auto lines = test::logLines(capture.text());
+  const std::vector<std::string> expected = {
+      "[fabric] dialing ws://127.0.0.1:9 as dev-1",
+      "[fabric] link UP \u2014 relay accepted host dev-1",
+      "[fabric] link down (gone), retrying in 4s",
+      "[fabric] dialing ws://127.0.0.1:9 as dev-1",
+      "[fabric] link UP \u2014 relay accepted host dev-1",
+  };
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(capture.text().find("s3cret"), std::string::npos);
+}
+
+TEST(FabricClientLink, IncompleteConfigurationNeverDials) {
+  test::StderrCapture capture;
+  auto config = test::testConfig();
+  config.deviceToken = "";
+  FabricRig rig(config);
+  rig.client->start();
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(rig.connector->count(), 0u);
+  EXPECT_EQ(test::logLines(capture.text()),
+            std::vector<std::string>{"[fabric] not configured \u2014 staying single-machine"});
+}
+
+TEST(FabricClientLink, UnusableRelayUrlIsRetried) {
+  test::StderrCapture capture;
+  auto config = test::testConfig();
+  config.relayUrl = "http://relay.example";
+  FabricRig rig(config);
+  rig.client->start();
+  ASSERT_TRUE(eventually(
+      [&] { return countLines(capture, "[fabric] link down (bad-url), retrying in 4s") >= 2; }));
+  rig.client->stop();
+  EXPECT_EQ(rig.connector->count(), 0u);
+  auto lines = test::logLines(capture.text());
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "[fabric] bad relay URL");
+  EXPECT_EQ(lines[1], "[fabric] link down (bad-url), retrying in 4s");
+  EXPECT_EQ(lines[2], "[fabric] bad relay URL");
+}
+
+TEST(FabricClientLink, OneReconnectPerDyingConnection) {
+  test::StderrCapture capture;
+  FabricRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.connect());
+  TestViewer viewer;
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(viewer, 4, "owner"));
+  auto first = rig.task;
+
+  // A receive error, a ping error and a late message of the same connection: one reconnect.
+  first->failPings("timed out");
+  first->fail("connection reset");
+  first->pushBinary(controlFrame(clientJoinControl(8)));
+  auto second = rig.connector->task(1);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(first->cancelCode(), 1006);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(rig.connector->count(), 2u);
+  EXPECT_EQ(countLines(capture, "[fabric] link down (connection reset), retrying in 4s"), 1u);
+  EXPECT_EQ(countLines(capture, "[fabric] client 4 left (relay-down)"), 1u);
+  EXPECT_EQ(rig.client->viewer(8), nullptr);
+
+  // Viewers join afresh on the new connection and key again.
+  rig.task = second;
+  second->pushBinary(controlFrame({{"t", "hello"}}));
+  TestViewer again;
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(again, 4, "owner"));
+}
+
+TEST(FabricClientLink, PingsFromTheFirstIntervalAndFailsOnAPingError) {
+  test::StderrCapture capture;
+  FabricRig rig;
+  FabricClient::Options options;
+  options.connector = rig.connector;
+  options.pingInterval = 300ms;
+  options.reconnectDelay = 50ms;
+  options.onReplaced = [] {};
+  rig.client = FabricClient::make(test::testConfig(), rig.engine, options);
+  rig.client->start();
+  auto task = rig.connector->task(0);
+  ASSERT_TRUE(task);
+  task->pushBinary(controlFrame({{"t", "hello"}}));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(task->pings(), 0);  // none before the first interval has passed
+  ASSERT_TRUE(eventually([&] { return task->pings() >= 2; }));
+
+  task->failPings("no pong");
+  ASSERT_TRUE(eventually([&] { return rig.connector->count() == 2; }));
+  EXPECT_EQ(countLines(capture, "[fabric] link down (ping-failed: no pong), retrying in 4s"), 1u);
+  // The dead connection's timer is gone with it.
+  int pingsAtDeath = task->pings();
+  std::this_thread::sleep_for(700ms);
+  EXPECT_EQ(task->pings(), pingsAtDeath);
+  rig.client->stop();
+}
+
+TEST(FabricClientLink, ReplacedEndsTheClient) {
+  test::StderrCapture capture;
+  FabricRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.connect());
+  rig.task->pushBinary(controlFrame(replacedControl()));
+  ASSERT_TRUE(eventually([&] { return rig.replacedCalls == 1; }));
+  EXPECT_EQ(rig.engine->locked([&] { return rig.engine->stops; }), 1);
+  EXPECT_EQ(countLines(capture, "[fabric] replaced by a newer host instance \u2014 exiting"), 1u);
+  // Nothing dials again.
+  rig.task->fail("closed");
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(rig.connector->count(), 1u);
+}
+
+TEST(FabricClientLink, StopEndsForGood) {
+  test::StderrCapture capture;
+  FabricRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.connect());
+  TestViewer viewer;
+  ASSERT_NO_FATAL_FAILURE(rig.join(viewer, 2, "viewer"));
+  rig.client->stop();
+  EXPECT_EQ(rig.task->cancelCode(), 1001);
+  EXPECT_EQ(rig.client->viewer(2), nullptr);
+  EXPECT_EQ(countLines(capture, "[fabric] client 2 left (connector-stopping)"), 1u);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(rig.connector->count(), 1u);
+
+  // Stopping during the wait before a redial prevents the dial.
+  FabricRig waiting;
+  ASSERT_NO_FATAL_FAILURE(waiting.connect());
+  waiting.task->fail("boom");
+  ASSERT_TRUE(eventually([&] { return waiting.task->cancelCode().has_value(); }));
+  waiting.client->stop();
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(waiting.connector->count(), 1u);
+}
+
+}  // namespace
+}  // namespace cvl

@@ -1,0 +1,141 @@
+#pragma once
+// A fabric client wired to a fake relay connection and a fake engine, and test viewers that
+// key and talk through it the way real viewers do through the relay.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kit/fabric/fabric_client.h"
+#include "kit/fabric/relay_frame.h"
+#include "kit/fabric/viewer_peer.h"
+#include "tests/fabric/fabric_fakes.h"
+
+namespace cvl::test {
+
+inline FabricConfig testConfig() {
+  FabricConfig config;
+  config.deviceId = "dev-1";
+  config.deviceToken = "s3cret+token/==";
+  config.relayUrl = "ws://127.0.0.1:9/";
+  return config;
+}
+
+struct TestViewer {
+  uint32_t id = 0;
+  ViewerPeer peer;
+  size_t scanned = 0;  // frames of the relay connection looked at so far
+  std::vector<nlohmann::json> inbox;
+  int hellosFromHost = 0;
+};
+
+class FabricRig {
+ public:
+  explicit FabricRig(FabricConfig config = testConfig()) {
+    engine = std::make_shared<FakeEngine>();
+    connector = std::make_shared<FakeConnector>();
+    FabricClient::Options options;
+    options.connector = connector;
+    options.reconnectDelay = std::chrono::milliseconds(50);
+    options.canInject = [] { return true; };
+    options.onReplaced = [this] { ++replacedCalls; };
+    client = FabricClient::make(std::move(config), engine, options);
+  }
+
+  // Starts the client and lets the relay say hello, so that the link is up.
+  void connect() {
+    size_t made = connector->count();
+    client->start();
+    task = connector->task(made);
+    ASSERT_TRUE(task);
+    task->pushBinary(controlFrame({{"t", "hello"}}));
+    // The next receive is armed once the first message has been handled.
+    ASSERT_TRUE(eventually([&] { return task->receivePending(); }));
+  }
+
+  void join(TestViewer& viewer, uint32_t id, const std::string& role) {
+    viewer.id = id;
+    task->pushBinary(controlFrame(clientJoinControl(id, role)));
+    ASSERT_TRUE(eventually([&] { return client->viewer(id) != nullptr; }));
+  }
+  void leave(const TestViewer& viewer, const std::string& reason = "left") {
+    task->pushBinary(controlFrame(clientLeaveControl(viewer.id, reason)));
+  }
+  void sendRaw(const TestViewer& viewer, const Bytes& message) {
+    task->pushBinary(dataFrame(viewer.id, message));
+  }
+  void send(TestViewer& viewer, const nlohmann::json& message) {
+    sendRaw(viewer, viewer.peer.sealJson(message));
+  }
+  void sendInput(TestViewer& viewer, const Bytes& frame) {
+    sendRaw(viewer, viewer.peer.sealInput(frame));
+  }
+
+  // Joins and completes the key agreement; waits for the host's greeting.
+  void joinAndKey(TestViewer& viewer, uint32_t id, const std::string& role) {
+    join(viewer, id, role);
+    sendRaw(viewer, viewer.peer.hello());
+    ASSERT_TRUE(waitFor(viewer, "you"));
+  }
+
+  // Reads what the host sent to this viewer since the last look.
+  void collect(TestViewer& viewer) {
+    auto frames = task->sent();
+    for (; viewer.scanned < frames.size(); ++viewer.scanned) {
+      auto message = classifyRelayMessage(frames[viewer.scanned]);
+      if (!message) continue;
+      auto* client = std::get_if<ClientMessage>(&*message);
+      if (!client || client->clientId != viewer.id || client->message.empty()) continue;
+      if (client->message[0] == FabricTag::hello) ++viewer.hellosFromHost;
+      if (auto json = viewer.peer.receive(client->message)) viewer.inbox.push_back(*json);
+    }
+  }
+
+  // Waits for the next message of `type` in the viewer's inbox (from `from` on).
+  bool waitFor(TestViewer& viewer, const std::string& type, size_t from = 0) {
+    return eventually([&] {
+      collect(viewer);
+      for (size_t i = from; i < viewer.inbox.size(); ++i) {
+        if (viewer.inbox[i].value("type", "") == type) return true;
+      }
+      return false;
+    });
+  }
+
+  // All messages of `type` the viewer has received so far.
+  std::vector<nlohmann::json> received(TestViewer& viewer, const std::string& type) {
+    collect(viewer);
+    std::vector<nlohmann::json> out;
+    for (const auto& m : viewer.inbox) {
+      if (m.value("type", "") == type) out.push_back(m);
+    }
+    return out;
+  }
+
+  // Everything this viewer sent before has been handled once the reply to a "monitors"
+  // request sent now arrives (one viewer's messages are handled in order).
+  void settle(TestViewer& viewer) {
+    collect(viewer);
+    size_t before = received(viewer, "monitors").size();
+    send(viewer, {{"type", "monitors"}});
+    ASSERT_TRUE(eventually([&] { return received(viewer, "monitors").size() > before; }));
+    // Drop the probe's reply so that it does not count as traffic.
+    for (auto it = viewer.inbox.end(); it != viewer.inbox.begin();) {
+      --it;
+      if (it->value("type", "") == "monitors") {
+        viewer.inbox.erase(it);
+        break;
+      }
+    }
+  }
+
+  std::shared_ptr<FakeEngine> engine;
+  std::shared_ptr<FakeConnector> connector;
+  std::shared_ptr<FabricClient> client;
+  std::shared_ptr<FakeTask> task;
+  std::atomic<int> replacedCalls{0};
+};
+
+}  // namespace cvl::test
