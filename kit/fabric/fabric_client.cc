@@ -242,7 +242,20 @@ void FabricClient::sendToClient(uint32_t clientId, uint8_t tag, std::span<const 
     if (done) done();
     return;
   }
-  auto frame = std::make_shared<Bytes>(frameToClient(clientId, tag, body));
+  sendFrame(frameToClient(clientId, tag, body), std::move(done));
+}
+
+void FabricClient::sendFrame(Bytes bytes, Done done) {
+  std::shared_ptr<WebSocketTask> task;
+  {
+    std::lock_guard guard(lock_);
+    task = task_;
+  }
+  if (!task) {
+    if (done) done();
+    return;
+  }
+  auto frame = std::make_shared<Bytes>(std::move(bytes));
   socketWriteQueue_.async([task, frame, done = std::move(done)]() mutable {
     task->send(WebSocketMessage::binary(std::move(*frame)),
                [done = std::move(done)](std::optional<WebSocketError> error) {

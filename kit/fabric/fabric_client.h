@@ -14,6 +14,7 @@
 // viewer map, the controller, the generation and the connection state and is never held
 // while calling the engine, the handshake or the network.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -90,6 +91,11 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
   // One "frame" message, serialised once, sealed per keyed viewer. A viewer whose previous
   // frame has not yet been written gets only the newest frame once it has.
   void broadcastFrame(std::span<const uint8_t> jpeg, int64_t width, int64_t height);
+  // How many per-viewer frame copies have left for the link (written, failed, or dropped for
+  // a viewer without keys) since the start; for diagnostics and benchmarks.
+  uint64_t framesWritten() const { return framesWritten_.load(); }
+  // Blocks until framesWritten() differs from `seen`.
+  void waitFramesWritten(uint64_t seen) const { framesWritten_.wait(seen); }
 
  private:
   FabricClient(FabricConfig config, std::shared_ptr<FabricEngine> engine, Options options);
@@ -106,6 +112,8 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
   // `done` runs once the frame has been written or dropped.
   void sendToClient(uint32_t clientId, uint8_t tag, std::span<const uint8_t> body,
                     Done done = nullptr);
+  // Sends a finished relay frame.
+  void sendFrame(Bytes frame, Done done);
 
   // Viewer work (on the viewer's queue).
   void dropViewer(uint32_t clientId, const std::string& reason,
@@ -120,12 +128,13 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
   void reply(const std::shared_ptr<ViewerConn>& viewer, const nlohmann::json& message);
   void sendInputStatus(const std::shared_ptr<ViewerConn>& viewer);
   void broadcastSession();
+  // `plaintext` is the kind byte (text) followed by the JSON, shared by every viewer it goes to.
   void sealAndSendRaw(const std::shared_ptr<ViewerConn>& viewer,
-                      std::shared_ptr<const std::string> json, Done done = nullptr);
-  void sealAndSendNow(const std::shared_ptr<ViewerConn>& viewer, const std::string& json,
+                      std::shared_ptr<const Bytes> plaintext, Done done = nullptr);
+  void sealAndSendNow(const std::shared_ptr<ViewerConn>& viewer, const Bytes& plaintext,
                       Done done);
   void offerFrame(const std::shared_ptr<ViewerConn>& viewer,
-                  const std::shared_ptr<const std::string>& frame);
+                  const std::shared_ptr<const Bytes>& frame);
   void frameWritten(const std::shared_ptr<ViewerConn>& viewer);
   std::vector<std::shared_ptr<ViewerConn>> snapshotViewers();
 
@@ -147,6 +156,8 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
   bool linkUp_ = false;
   TimerHandle pingTimer_;
   int64_t connGen_ = 0;
+
+  std::atomic<uint64_t> framesWritten_{0};
 };
 
 }  // namespace cvl

@@ -15,14 +15,24 @@ namespace {
 
 using json = nlohmann::json;
 
-// Compact JSON, or nothing when the value cannot be serialised (for example a clipboard
-// text that is not valid UTF-8).
-std::shared_ptr<const std::string> serialise(const json& message) {
+// The plaintext of a sealed message: the kind byte, then the compact JSON. Nothing when the
+// value cannot be serialised (for example a clipboard text that is not valid UTF-8).
+std::shared_ptr<const Bytes> serialise(const json& message) {
+  std::string text;
   try {
-    return std::make_shared<const std::string>(message.dump());
+    text = message.dump();
   } catch (const json::exception&) {
     return nullptr;
   }
+  auto plaintext = std::make_shared<Bytes>();
+  plaintext->reserve(text.size() + 1);
+  plaintext->push_back(FabricKind::text);
+  plaintext->insert(plaintext->end(), text.begin(), text.end());
+  return plaintext;
+}
+
+void appendU64BE(Bytes& out, uint64_t value) {
+  for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
 }  // namespace
@@ -294,26 +304,23 @@ void FabricClient::broadcastJSON(const json& message) {
 }
 
 void FabricClient::sealAndSendRaw(const std::shared_ptr<ViewerConn>& viewer,
-                                  std::shared_ptr<const std::string> json, Done done) {
+                                  std::shared_ptr<const Bytes> plaintext, Done done) {
   std::weak_ptr<FabricClient> weak = weak_from_this();
-  viewer->queue.async([weak, viewer, json = std::move(json), done = std::move(done)]() mutable {
-    auto self = weak.lock();
-    if (!self) return;
-    self->sealAndSendNow(viewer, *json, std::move(done));
-  });
+  viewer->queue.async(
+      [weak, viewer, plaintext = std::move(plaintext), done = std::move(done)]() mutable {
+        auto self = weak.lock();
+        if (!self) return;
+        self->sealAndSendNow(viewer, *plaintext, std::move(done));
+      });
 }
 
 void FabricClient::sealAndSendNow(const std::shared_ptr<ViewerConn>& viewer,
-                                  const std::string& json, Done done) {
+                                  const Bytes& plaintext, Done done) {
   // Viewers that have not completed their key agreement receive nothing.
   if (viewer->gone || !viewer->chan) {
     if (done) done();
     return;
   }
-  Bytes plaintext;
-  plaintext.reserve(json.size() + 1);
-  plaintext.push_back(FabricKind::text);
-  plaintext.insert(plaintext.end(), json.begin(), json.end());
   Envelope envelope;
   try {
     envelope = viewer->chan->seal(plaintext);
@@ -321,7 +328,16 @@ void FabricClient::sealAndSendNow(const std::shared_ptr<ViewerConn>& viewer,
     if (done) done();
     return;
   }
-  sendToClient(viewer->clientId, FabricTag::sealed, encodeEnvelope(envelope), std::move(done));
+  // The relay frame around the encoded envelope, built in one buffer (frames are large):
+  //   01 | client id (4) | 02 | n (8) | c
+  Bytes frame;
+  frame.reserve(6 + ENVELOPE_COUNTER_SIZE + envelope.c.size());
+  frame.push_back(RelayOp::dataBin);
+  appendU32BE(frame, viewer->clientId);
+  frame.push_back(FabricTag::sealed);
+  appendU64BE(frame, envelope.n);
+  frame.insert(frame.end(), envelope.c.begin(), envelope.c.end());
+  sendFrame(std::move(frame), std::move(done));
 }
 
 void FabricClient::broadcastFrame(std::span<const uint8_t> jpeg, int64_t width,
@@ -330,18 +346,19 @@ void FabricClient::broadcastFrame(std::span<const uint8_t> jpeg, int64_t width,
   if (viewers.empty()) return;
   // Built by hand around the base64 text: the same compact JSON as dump() would give, without
   // copying the image through a JSON string value.
-  auto text = std::make_shared<std::string>();
-  text->reserve((jpeg.size() + 2) / 3 * 4 + 64);
-  text->append(R"({"data":")");
-  Base64::encodeAppend(jpeg, *text);
-  text->append(R"(","h":)" + std::to_string(height) + R"(,"type":"frame","w":)" +
-               std::to_string(width) + "}");
-  std::shared_ptr<const std::string> frame = std::move(text);
+  std::string text;
+  text.reserve((jpeg.size() + 2) / 3 * 4 + 64);
+  text.push_back(static_cast<char>(FabricKind::text));
+  text.append(R"({"data":")");
+  Base64::encodeAppend(jpeg, text);
+  text.append(R"(","h":)" + std::to_string(height) + R"(,"type":"frame","w":)" +
+              std::to_string(width) + "}");
+  std::shared_ptr<const Bytes> frame = std::make_shared<const Bytes>(text.begin(), text.end());
   for (const auto& v : viewers) offerFrame(v, frame);
 }
 
 void FabricClient::offerFrame(const std::shared_ptr<ViewerConn>& viewer,
-                              const std::shared_ptr<const std::string>& frame) {
+                              const std::shared_ptr<const Bytes>& frame) {
   {
     std::lock_guard guard(viewer->frameMutex);
     if (viewer->frameBusy) {
@@ -361,7 +378,9 @@ void FabricClient::offerFrame(const std::shared_ptr<ViewerConn>& viewer,
 }
 
 void FabricClient::frameWritten(const std::shared_ptr<ViewerConn>& viewer) {
-  std::shared_ptr<const std::string> next;
+  framesWritten_.fetch_add(1);
+  framesWritten_.notify_all();
+  std::shared_ptr<const Bytes> next;
   {
     std::lock_guard guard(viewer->frameMutex);
     viewer->frameBusy = false;

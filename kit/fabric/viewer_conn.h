@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "kit/base/bytes.h"
 #include "kit/base/serial_queue.h"
 #include "kit/e2e/channel.h"
 #include "kit/e2e/handshake.h"
@@ -60,7 +61,7 @@ class ViewerConn {
   // `waitingFrame`, replacing an older one.
   std::mutex frameMutex;
   bool frameBusy = false;
-  std::shared_ptr<const std::string> waitingFrame;
+  std::shared_ptr<const Bytes> waitingFrame;  // sealed-message plaintext
 };
 
 }  // namespace cvl

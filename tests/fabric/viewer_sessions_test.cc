@@ -143,7 +143,7 @@ TEST_F(ViewerSessions, ControlMovesByRequestAndPass) {
 
   // A watcher may pass control on, though it cannot take it.
   rig.send(watcher, {{"type", "control-pass"}, {"to", pidOf(a)}});
-  ASSERT_TRUE(rig.waitFor(a, "input-status"));
+  ASSERT_TRUE(eventually([&] { return rig.received(a, "input-status").size() == 2; }));
   EXPECT_EQ(rig.client->controllerClientId(), 1u);
 
   // Passing to a watcher or to nobody changes nothing; only the former sends a session.

@@ -23,7 +23,7 @@ ThrottledProxy::ThrottledProxy(uint16_t targetPort, size_t upstreamBytesPerSecon
   socklen_t len = sizeof addr;
   ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
   port_ = ntohs(addr.sin_port);
-  threads_.emplace_back([this] { acceptLoop(); });
+  acceptThread_ = std::thread([this] { acceptLoop(); });
 }
 
 ThrottledProxy::~ThrottledProxy() {
@@ -33,6 +33,7 @@ ThrottledProxy::~ThrottledProxy() {
     ::shutdown(listenFd_, SHUT_RDWR);
     for (int fd : fds_) ::shutdown(fd, SHUT_RDWR);
   }
+  acceptThread_.join();  // no pump is added after this
   for (auto& t : threads_) t.join();
   ::close(listenFd_);
   for (int fd : fds_) ::close(fd);

@@ -35,7 +35,8 @@ class ThrottledProxy {
   std::atomic<size_t> upstream_{0};
   std::mutex mutex_;
   std::vector<int> fds_;
-  std::vector<std::thread> threads_;
+  std::vector<std::thread> threads_;  // the pumps, added by the accept thread
+  std::thread acceptThread_;
 };
 
 }  // namespace cvl::test
