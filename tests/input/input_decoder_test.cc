@@ -120,6 +120,13 @@ std::vector<Case> cases() {
       {"13 bytes", hex("AE 01 01 01 00000007 00000000 03"), {}, "truncated", "shorter than header"},
       {"bad magic", hex("AF 01 01 01 00000007 0000000003E8 00000064 FFFFFFFE"), {}, "bad-magic",
        "not an input frame"},
+      // The checks run in a fixed order: length, then magic, then version.
+      {"13 bytes of anything", hex("00 02 01 01 00000007 00000000 03"), {}, "truncated",
+       "shorter than header"},
+      {"bad magic and bad version", hex("AF 02 01 01 00000007 0000000003E8 00000064 FFFFFFFE"), {},
+       "bad-magic", "not an input frame"},
+      {"bad version on a short snapshot", hex("AE 02 01 30 00000007 0000000003E8"), {},
+       "bad-version", "unsupported version"},
       // Version is checked before the length: this frame is also one byte too long.
       {"bad version", hex("AE 02 01 01 00000007 0000000003E8 00000064 FFFFFFFE 00"), {},
        "bad-version", "unsupported version"},

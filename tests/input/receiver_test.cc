@@ -199,6 +199,7 @@ TEST(Receiver, SnapshotsReconcileHeldInputAndRestartTheCount) {
   press.down = true;
   r.receive(viewer.event(press));
   r.receive(numbered(9));  // waits: the viewer's next is 2
+  r.receive(numbered(20, 0));
 
   InputEvent snapshot("snapshot");
   snapshot.seq = 12345;  // not examined
@@ -217,7 +218,10 @@ TEST(Receiver, SnapshotsReconcileHeldInputAndRestartTheCount) {
   EXPECT_EQ(r.expectedSeq(), 0u);
   EXPECT_EQ(r.pendingCount(), 0u);
   EXPECT_EQ(r.state().x, 8);
-  EXPECT_FALSE(r.lastStateSeq().has_value());
+  // The state channel keeps its own count across a snapshot.
+  EXPECT_EQ(r.lastStateSeq(), 20u);
+  EXPECT_TRUE(r.receive(numbered(20, 0)).commands.empty());
+  EXPECT_EQ(r.receive(numbered(21, 0)).commands.size(), 1u);
 }
 
 TEST(Receiver, ResetReleasesHeldInputAndForgetsOrdering) {
