@@ -99,3 +99,19 @@ TEST(Permissions, ReportCanOpenBothPanesWhateverTheState) {
 
 }  // namespace
 }  // namespace cvl
+
+namespace cvl {
+namespace {
+
+TEST(Permissions, RepeatedProbesSurviveAServerThatResetsBetweenClients) {
+  test::XvfbServer server({.noReset = false});
+  server.exportDisplay();
+  for (int i = 0; i < 20; ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_TRUE(Permissions::hasScreenRecording());
+    ASSERT_TRUE(Permissions::hasAccessibility(false));
+  }
+}
+
+}  // namespace
+}  // namespace cvl

@@ -27,8 +27,8 @@ XvfbServer::XvfbServer(Options options) {
                                     std::to_string(options.height) + "x" +
                                     std::to_string(options.depth),
                                 "-nolisten",
-                                "tcp",
-                                "-noreset"};
+                                "tcp"};
+  if (options.noReset) args.push_back("-noreset");
   args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());

@@ -16,6 +16,8 @@ class XvfbServer {
     int width = 1280;
     int height = 800;
     int depth = 24;
+    // Keep the server from resetting when its last client disconnects.
+    bool noReset = true;
     std::vector<std::string> extraArgs;
   };
 

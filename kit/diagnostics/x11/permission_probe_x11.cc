@@ -4,6 +4,10 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
 #include "kit/diagnostics/permission_probe.h"
 
 namespace cvl::PermissionProbe {
@@ -12,7 +16,15 @@ namespace {
 
 class DisplayConnection {
  public:
-  DisplayConnection() : display_(XOpenDisplay(nullptr)) {}
+  // An X server whose last client has just gone resets and refuses connections for a
+  // moment; each probe is such a short-lived client, so a refusal is retried briefly.
+  DisplayConnection() {
+    for (int attempt = 0; attempt < 5 && !display_; ++attempt) {
+      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(40));
+      display_ = XOpenDisplay(nullptr);
+      if (!display_ && !std::getenv("DISPLAY")) return;
+    }
+  }
   ~DisplayConnection() {
     if (display_) XCloseDisplay(display_);
   }
@@ -21,7 +33,7 @@ class DisplayConnection {
   ::Display* get() const { return display_; }
 
  private:
-  ::Display* display_;
+  ::Display* display_ = nullptr;
 };
 
 }  // namespace
