@@ -68,7 +68,7 @@ TEST(Crypto, HkdfSha256Rfc5869) {
 }
 
 TEST(Crypto, AesGcmKnownAnswersAndRejections) {
-  // The GCM specification's AES-256 test cases 13 (empty) and 14 (one zero block).
+  // The published GCM test vectors for AES-256: cases 13 (empty) and 14 (one zero block).
   const Bytes key(32, 0);
   const Bytes nonce(12, 0);
   EXPECT_EQ(toHex(crypto::aesGcmSeal(key32(key), nonce12(nonce), {})),

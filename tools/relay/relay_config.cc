@@ -145,23 +145,23 @@ RelayConfig parseRelayArguments(const std::vector<std::string>& args) {
     } else if (flag == "--tls-key") {
       config.tlsKey = value();
     } else if (flag == "--device") {
-      const std::string& spec = value();
-      auto colon = spec.find(':');
-      if (colon == std::string::npos || colon == 0 || colon + 1 == spec.size()) {
+      const std::string& entry = value();
+      auto colon = entry.find(':');
+      if (colon == std::string::npos || colon == 0 || colon + 1 == entry.size()) {
         fail("--device wants DEVICE_ID:TOKEN");
       }
-      std::string id = spec.substr(0, colon);
+      std::string id = entry.substr(0, colon);
       auto& device = config.devices[id];
       device.deviceId = id;
-      device.token = spec.substr(colon + 1);
+      device.token = entry.substr(colon + 1);
     } else if (flag == "--viewer") {
-      const std::string& spec = value();
-      auto first = spec.find(':');
+      const std::string& entry = value();
+      auto first = entry.find(':');
       if (first == std::string::npos || first == 0) {
         fail("--viewer wants DEVICE_ID:TOKEN[:ROLES]");
       }
-      std::string id = spec.substr(0, first);
-      std::string rest = spec.substr(first + 1);
+      std::string id = entry.substr(0, first);
+      std::string rest = entry.substr(first + 1);
       ViewerCredential credential;
       auto second = rest.find(':');
       credential.token = rest.substr(0, second);
