@@ -59,7 +59,6 @@ void FabricClient::start() {
 
 void FabricClient::stop() {
   TimerHandle ping;
-  std::shared_ptr<WebSocketTask> task;
   {
     std::lock_guard guard(lock_);
     stopped_ = true;
@@ -67,12 +66,7 @@ void FabricClient::stop() {
   }
   ping.cancel();
   dropAll("connector-stopping");
-  {
-    std::lock_guard guard(lock_);
-    task = std::move(task_);
-    task_.reset();
-  }
-  if (task) task->cancel(1001);
+  cancelTask(1001);
 }
 
 void FabricClient::connect() {
@@ -207,9 +201,17 @@ void FabricClient::startPing(int64_t gen) {
   previous.cancel();
 }
 
+void FabricClient::cancelTask(uint16_t closeCode) {
+  std::shared_ptr<WebSocketTask> task;
+  {
+    std::lock_guard guard(lock_);
+    task = std::exchange(task_, nullptr);
+  }
+  if (task) task->cancel(closeCode);
+}
+
 void FabricClient::scheduleReconnect(int64_t gen, const std::string& reason) {
   TimerHandle ping;
-  std::shared_ptr<WebSocketTask> task;
   {
     std::lock_guard guard(lock_);
     if (stopped_ || gen != connGen_) return;
@@ -219,12 +221,7 @@ void FabricClient::scheduleReconnect(int64_t gen, const std::string& reason) {
   Log::line("[fabric] link down (" + reason + "), retrying in 4s");
   ping.cancel();
   dropAll("relay-down");
-  {
-    std::lock_guard guard(lock_);
-    task = std::move(task_);
-    task_.reset();
-  }
-  if (task) task->cancel(1006);
+  cancelTask(1006);
   std::weak_ptr<FabricClient> weak = weak_from_this();
   GlobalQueue::asyncAfter(options_.reconnectDelay, [weak] {
     if (auto self = weak.lock()) self->connect();

@@ -109,6 +109,8 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
   void handleControl(const nlohmann::json& object);
   void startPing(int64_t gen);
   void scheduleReconnect(int64_t gen, const std::string& reason);
+  // Clears the current task and cancels it with `closeCode`, outside the lock.
+  void cancelTask(uint16_t closeCode);
   // `done` runs once the frame has been written or dropped.
   void sendToClient(uint32_t clientId, uint8_t tag, std::span<const uint8_t> body,
                     Done done = nullptr);
