@@ -249,5 +249,21 @@ TEST_F(CaptureX11Test, ClipboardTextTravelsBetweenClients) {
   }
 }
 
+// A set is finished when setText returns: a read right after it, by the same object or by
+// another client, gets the new text (as a viewer's "clipset" followed at once by
+// "clip-request" does). Two pasteboards take the clipboard from each other in turn.
+TEST_F(CaptureX11Test, ClipboardSetIsCompleteWhenItReturns) {
+  X11Pasteboard first, second;
+  for (int i = 0; i < 150; ++i) {
+    SCOPED_TRACE(i);
+    X11Pasteboard& writer = i % 2 ? first : second;
+    X11Pasteboard& reader = i % 2 ? second : first;
+    const std::string text = "round " + std::to_string(i);
+    writer.setText(text);
+    ASSERT_EQ(writer.text(), text);
+    ASSERT_EQ(reader.text(), text);
+  }
+}
+
 }  // namespace
 }  // namespace cvl::test

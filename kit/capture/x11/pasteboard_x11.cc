@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <condition_variable>
 #include <cstring>
 
 #include "kit/capture/x11/monitors_x11.h"
@@ -56,10 +57,10 @@ struct X11Pasteboard::Owner {
   int wakeFds[2] = {-1, -1};
   std::thread thread;
 
-  std::mutex mutex;  // text, pending, owned, quit
+  std::mutex mutex;  // text, pending, quit
+  std::condition_variable claimed;  // pending went false
   std::string text;
   bool pending = false;
-  bool owned = false;
   bool quit = false;
 
   ~Owner() {
@@ -99,23 +100,25 @@ struct X11Pasteboard::Owner {
         std::unique_lock lock(mutex);
         if (quit) return;
         if (pending) {
-          pending = false;
           lock.unlock();
           XSetSelectionOwner(display, atoms->clipboard, window, CurrentTime);
-          bool mine = XGetSelectionOwner(display, atoms->clipboard) == window;
+          // A round trip: once it returns the server has made this window the owner, so any
+          // client that asks from now on is sent here.
+          XGetSelectionOwner(display, atoms->clipboard);
           lock.lock();
-          owned = mine;
+          // Only now is the set finished: a reader released earlier would ask the server
+          // before it knew the new owner and find the clipboard empty.
+          pending = false;
+          claimed.notify_all();
         }
       }
       while (XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);
-        if (event.type == SelectionRequest) {
-          answer(event.xselectionrequest);
-        } else if (event.type == SelectionClear) {
-          std::lock_guard lock(mutex);
-          owned = false;
-        }
+        // The server sends requests only to the selection's current owner, so every request
+        // is answered with our text. (A notice that we lost the selection may still be
+        // queued after we have claimed it again; it says nothing about now.)
+        if (event.type == SelectionRequest) answer(event.xselectionrequest);
       }
       pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {wakeFds[0], POLLIN, 0}};
       poll(fds, 2, -1);
@@ -142,11 +145,6 @@ struct X11Pasteboard::Owner {
     std::string copy;
     {
       std::lock_guard lock(mutex);
-      if (!owned) {
-        XSendEvent(display, request.requestor, False, 0, reinterpret_cast<XEvent*>(&reply));
-        XFlush(display);
-        return;
-      }
       copy = text;
     }
     x11::takeError();
@@ -196,28 +194,31 @@ void X11Pasteboard::setText(const std::string& text) {
   owner_->wake();
   // Wait until the owner thread has claimed the selection, so that a read right after the
   // set (here or by another client) sees the new text.
-  auto deadline = std::chrono::steady_clock::now() + READ_TIMEOUT;
-  while (std::chrono::steady_clock::now() < deadline) {
-    {
-      std::lock_guard textLock(owner_->mutex);
-      if (!owner_->pending) return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  std::unique_lock textLock(owner_->mutex);
+  owner_->claimed.wait_for(textLock, READ_TIMEOUT, [&] { return !owner_->pending; });
 }
 
 std::optional<std::string> X11Pasteboard::text() {
+  // Our own text, answered without a transfer when the server still names our window as the
+  // owner. Whether we still own the clipboard is the server's to say: another client may
+  // have taken it a moment ago and its notice not have reached the owner thread yet.
+  Window ours = 0;
+  std::string mine;
   {
     std::lock_guard lock(ownerMutex_);
     if (owner_) {
       std::lock_guard textLock(owner_->mutex);
-      if (owner_->owned && !owner_->pending) return owner_->text;
+      if (!owner_->pending) {
+        ours = owner_->window;
+        mine = owner_->text;
+      }
     }
   }
-  return readSelection();
+  return readSelection(ours, mine);
 }
 
-std::optional<std::string> X11Pasteboard::readSelection() {
+std::optional<std::string> X11Pasteboard::readSelection(unsigned long ownWindow,
+                                                        const std::string& ownText) {
   std::lock_guard lock(readMutex_);
   if (!reader_) {
     x11::installErrorHandler();
@@ -228,7 +229,9 @@ std::optional<std::string> X11Pasteboard::readSelection() {
   Display* d = reader_;
   Window window = readerWindow_;
   Atoms atoms(d);
-  if (XGetSelectionOwner(d, atoms.clipboard) == None) return std::nullopt;
+  Window owner = XGetSelectionOwner(d, atoms.clipboard);
+  if (owner == None) return std::nullopt;
+  if (ownWindow != 0 && owner == ownWindow) return ownText;
 
   // Leftovers from an earlier read that timed out.
   XDeleteProperty(d, window, atoms.property);

@@ -30,7 +30,9 @@ class X11Pasteboard : public Pasteboard {
   struct Owner;
 
  private:
-  std::optional<std::string> readSelection();
+  // The clipboard's text as its current owner gives it; `ownText` when that owner is our
+  // own window `ownWindow` (0: none).
+  std::optional<std::string> readSelection(unsigned long ownWindow, const std::string& ownText);
 
   std::mutex readMutex_;  // the reader connection
   _XDisplay* reader_ = nullptr;
