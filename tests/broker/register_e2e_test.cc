@@ -288,9 +288,12 @@ TEST_F(RegisterTest, UnwritableConfigFolderLosesTheToken) {
 TEST_F(RegisterTest, QrPageOpensWithTheUriInTheFragment) {
   unattended();
   options.setEnv.erase("CVL_QR_NO_OPEN");
-  // A stand-in for the desktop's opener that records its argument.
+  // A stand-in for the desktop's opener that records its argument. The record appears whole
+  // (written aside, then renamed), so that the test never reads it half written.
   ::mkdir(home.file("bin").c_str(), 0755);
-  home.write("bin/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"\n");
+  home.write("bin/xdg-open",
+             "#!/bin/sh\nd=\"$(dirname \"$0\")\"\n"
+             "printf '%s' \"$1\" > \"$d/opened.part\" && mv \"$d/opened.part\" \"$d/opened\"\n");
   ::chmod(home.file("bin/xdg-open").c_str(), 0755);
   options.setEnv["PATH"] = home.file("bin") + ":" + std::getenv("PATH");
 

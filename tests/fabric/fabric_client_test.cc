@@ -114,7 +114,7 @@ TEST(FabricClientLink, PingsFromTheFirstIntervalAndFailsOnAPingError) {
   FabricRig rig;
   FabricClient::Options options;
   options.connector = rig.connector;
-  options.pingInterval = 300ms;
+  options.pingInterval = 1s;
   options.reconnectDelay = 50ms;
   options.onReplaced = [] {};
   rig.client = FabricClient::make(test::testConfig(), rig.engine, options);
@@ -124,14 +124,14 @@ TEST(FabricClientLink, PingsFromTheFirstIntervalAndFailsOnAPingError) {
   task->pushBinary(controlFrame({{"t", "hello"}}));
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(task->pings(), 0);  // none before the first interval has passed
-  ASSERT_TRUE(eventually([&] { return task->pings() >= 2; }));
+  ASSERT_TRUE(eventually([&] { return task->pings() >= 2; }, 20s));
 
   task->failPings("no pong");
   ASSERT_TRUE(eventually([&] { return rig.connector->count() == 2; }));
   EXPECT_EQ(countLines(capture, "[fabric] link down (ping-failed: no pong), retrying in 4s"), 1u);
   // The dead connection's timer is gone with it.
   int pingsAtDeath = task->pings();
-  std::this_thread::sleep_for(700ms);
+  std::this_thread::sleep_for(2500ms);
   EXPECT_EQ(task->pings(), pingsAtDeath);
   rig.client->stop();
 }
@@ -163,8 +163,9 @@ TEST(FabricClientLink, StopEndsForGood) {
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(rig.connector->count(), 1u);
 
-  // Stopping during the wait before a redial prevents the dial.
-  FabricRig waiting;
+  // Stopping during the wait before a redial prevents the dial. (The wait is long, so that
+  // the stop surely falls into it.)
+  FabricRig waiting(test::testConfig(), std::chrono::hours(1));
   ASSERT_NO_FATAL_FAILURE(waiting.connect());
   waiting.task->fail("boom");
   ASSERT_TRUE(eventually([&] { return waiting.task->cancelCode().has_value(); }));

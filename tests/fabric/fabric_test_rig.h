@@ -33,12 +33,13 @@ struct TestViewer {
 
 class FabricRig {
  public:
-  explicit FabricRig(FabricConfig config = testConfig()) {
+  explicit FabricRig(FabricConfig config = testConfig(),
+                     std::chrono::milliseconds reconnectDelay = std::chrono::milliseconds(50)) {
     engine = std::make_shared<FakeEngine>();
     connector = std::make_shared<FakeConnector>();
     FabricClient::Options options;
     options.connector = connector;
-    options.reconnectDelay = std::chrono::milliseconds(50);
+    options.reconnectDelay = reconnectDelay;
     options.canInject = [] { return true; };
     options.onReplaced = [this] { ++replacedCalls; };
     client = FabricClient::make(std::move(config), engine, options);
