@@ -1,35 +1,18 @@
 #pragma once
-// Serial queues and delayed work on the process-wide thread pool (the "global queue").
+// Serial queues and delayed work.
 //
-// A SerialQueue runs the work given to it one item at a time, in submission order, on some
-// thread of the pool. Queues are cheap; each keeps a label ("cvl.viewer.7") for diagnostics.
-// Any thread may submit work. A queue object must outlive the work it runs; callbacks that
-// may outlive their owner hold it weakly (see DESIGN.md, Threads).
+// A SerialQueue runs the work given to it one item at a time, in submission order, on its
+// scheduler (by default the process-wide thread pool, see scheduler.h). Queues are cheap; each
+// keeps a label ("cvl.viewer.7") for diagnostics. Any thread may submit work. Work that may
+// outlive the queue's owner holds the owner weakly (see DESIGN.md, Threads); the queue itself
+// may go while work is still pending, which then still runs.
 
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 
+#include "kit/base/scheduler.h"
+
 namespace cvl {
-
-using Work = std::function<void()>;
-using Duration = std::chrono::steady_clock::duration;
-
-// A pending delayed or repeating job; cancel() stops it from running (again). Dropping the
-// handle does not cancel the job.
-class TimerHandle {
- public:
-  TimerHandle() = default;
-  void cancel();
-  explicit operator bool() const { return static_cast<bool>(state_); }
-
-  struct State;
-  explicit TimerHandle(std::shared_ptr<State> state) : state_(std::move(state)) {}
-
- private:
-  std::shared_ptr<State> state_;
-};
 
 // The global queue: concurrent work on the shared pool.
 namespace GlobalQueue {
@@ -39,12 +22,15 @@ TimerHandle asyncAfter(Duration delay, Work work);
 
 class SerialQueue {
  public:
+  // On the system scheduler.
   explicit SerialQueue(std::string label);
-  ~SerialQueue();
+  SerialQueue(std::string label, const std::shared_ptr<Scheduler>& scheduler);
   SerialQueue(const SerialQueue&) = delete;
   SerialQueue& operator=(const SerialQueue&) = delete;
 
   const std::string& label() const { return label_; }
+  // The clock of the queue's scheduler.
+  TimePoint now() const { return lane_->now(); }
 
   void async(Work work);
   // Runs `work` on this queue after `delay`.
@@ -57,11 +43,9 @@ class SerialQueue {
   // True while the calling thread is running work of this queue.
   bool isCurrent() const;
 
-  struct Impl;
-
  private:
   std::string label_;
-  std::shared_ptr<Impl> impl_;
+  std::shared_ptr<Scheduler::Lane> lane_;
 };
 
 }  // namespace cvl
