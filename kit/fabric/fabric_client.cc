@@ -12,6 +12,15 @@
 
 namespace cvl {
 
+namespace {
+
+FabricClient::Options withDefaults(FabricClient::Options options) {
+  if (!options.scheduler) options.scheduler = Scheduler::system();
+  return options;
+}
+
+}  // namespace
+
 std::shared_ptr<FabricClient> FabricClient::make(FabricConfig config,
                                                  std::shared_ptr<FabricEngine> engine,
                                                  Options options) {
@@ -28,8 +37,10 @@ FabricClient::FabricClient(FabricConfig config, std::shared_ptr<FabricEngine> en
                            Options options)
     : config_(std::move(config)),
       engine_(std::move(engine)),
-      options_(std::move(options)),
-      sessionId_(randomUuidId("ses_")) {
+      options_(withDefaults(std::move(options))),
+      sessionId_(randomUuidId("ses_")),
+      relayQueue_("cvl.fabric.relay", options_.scheduler),
+      socketWriteQueue_("cvl.fabric.socket-write", options_.scheduler) {
   if (!options_.canInject) options_.canInject = [] { return Permissions::hasAccessibility(false); };
   if (!options_.onReplaced) {
     options_.onReplaced = [] {
@@ -223,7 +234,7 @@ void FabricClient::scheduleReconnect(int64_t gen, const std::string& reason) {
   dropAll("relay-down");
   cancelTask(1006);
   std::weak_ptr<FabricClient> weak = weak_from_this();
-  GlobalQueue::asyncAfter(options_.reconnectDelay, [weak] {
+  relayQueue_.asyncAfter(options_.reconnectDelay, [weak] {
     if (auto self = weak.lock()) self->connect();
   });
 }

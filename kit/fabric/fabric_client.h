@@ -48,6 +48,8 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
     std::function<bool()> canInject;
     // Runs after the "replaced" line; ends the process with status 0 at once when empty.
     std::function<void()> onReplaced;
+    // Where the client's queues run and how their timers tell time; the system's when empty.
+    std::shared_ptr<Scheduler> scheduler;
   };
 
   // Registers the client as the engine's frame consumer; starts no network activity.
@@ -145,8 +147,8 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
   Options options_;
   const std::string sessionId_;
 
-  SerialQueue relayQueue_{"cvl.fabric.relay"};
-  SerialQueue socketWriteQueue_{"cvl.fabric.socket-write"};
+  SerialQueue relayQueue_;
+  SerialQueue socketWriteQueue_;
 
   std::mutex lock_;
   // Guarded by lock_.

@@ -40,7 +40,7 @@ void appendU64BE(Bytes& out, uint64_t value) {
 // ---- The viewer map ----
 
 void FabricClient::addClient(uint32_t clientId, const std::string& role) {
-  auto record = std::make_shared<ViewerConn>(clientId, normaliseRole(role));
+  auto record = std::make_shared<ViewerConn>(clientId, normaliseRole(role), options_.scheduler);
   std::shared_ptr<ViewerConn> previous;
   {
     std::lock_guard guard(lock_);

@@ -27,11 +27,12 @@ std::string randomUuidId(std::string_view prefix) {
   return id;
 }
 
-ViewerConn::ViewerConn(uint32_t id, std::string normalisedRole)
+ViewerConn::ViewerConn(uint32_t id, std::string normalisedRole,
+                       const std::shared_ptr<Scheduler>& scheduler)
     : clientId(id),
       role(std::move(normalisedRole)),
       hs(E2ERole::responder),
       pid(randomUuidId("part_")),
-      queue("cvl.viewer." + std::to_string(id)) {}
+      queue("cvl.viewer." + std::to_string(id), scheduler) {}
 
 }  // namespace cvl

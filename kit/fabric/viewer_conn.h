@@ -37,7 +37,8 @@ std::string randomUuidId(std::string_view prefix);
 
 class ViewerConn {
  public:
-  ViewerConn(uint32_t clientId, std::string role);
+  ViewerConn(uint32_t clientId, std::string role,
+             const std::shared_ptr<Scheduler>& scheduler = Scheduler::system());
   ViewerConn(const ViewerConn&) = delete;
   ViewerConn& operator=(const ViewerConn&) = delete;
 

@@ -1,5 +1,5 @@
 // The fabric client's relay connection: the dial URL, link up, pings, reconnection with the
-// generation check, "replaced" and stop, against a fake connector.
+// generation check, "replaced" and stop, against a fake connector on a manual clock.
 #include <gtest/gtest.h>
 
 #include "tests/fabric/fabric_test_rig.h"
@@ -8,7 +8,6 @@
 namespace cvl {
 namespace {
 
-using test::eventually;
 using test::FabricRig;
 using test::TestViewer;
 using namespace std::chrono_literals;
@@ -30,15 +29,21 @@ TEST(FabricClientLink, DialsWithCredentialsAndNeverLogsTheToken) {
   EXPECT_EQ(task->url.target, "/host?deviceId=dev-1&token=s3cret%2Btoken%2F%3D%3D");
 
   // Up on the first message, not on the open, and only once per connection.
+  rig.idle();
   EXPECT_EQ(countLines(capture, "[fabric] link UP \u2014 relay accepted host dev-1"), 0u);
   task->pushBinary(controlFrame({{"t", "welcome"}}));
   task->pushBinary(Bytes{0x0F});
-  ASSERT_TRUE(eventually([&] { return task->receivePending(); }));
+  ASSERT_TRUE(rig.until([&] { return task->receivePending(); }));
   task->fail("gone");
+  rig.idle();
+  EXPECT_EQ(rig.connector->count(), 1u) << "the next dial waits 4 s";
+  rig.advance(3999ms);
+  EXPECT_EQ(rig.connector->count(), 1u);
+  rig.advance(1ms);
   auto second = rig.connector->task(1);
   ASSERT_TRUE(second);
   second->pushBinary(Bytes{});
-  ASSERT_TRUE(eventually([&] { return second->receivePending(); }));
+  ASSERT_TRUE(rig.until([&] { return second->receivePending(); }));
 
   auto lines = test::logLines(capture.text());
   const std::vector<std::string> expected = {
@@ -58,27 +63,28 @@ TEST(FabricClientLink, IncompleteConfigurationNeverDials) {
   config.deviceToken = "";
   FabricRig rig(config);
   rig.client->start();
-  std::this_thread::sleep_for(100ms);
+  rig.advance(1h);
   EXPECT_EQ(rig.connector->count(), 0u);
+  EXPECT_EQ(rig.scheduler->pendingTimers(), 0u);
   EXPECT_EQ(test::logLines(capture.text()),
             std::vector<std::string>{"[fabric] not configured \u2014 staying single-machine"});
 }
 
-TEST(FabricClientLink, UnusableRelayUrlIsRetried) {
+TEST(FabricClientLink, UnusableRelayUrlIsRetriedEveryFourSeconds) {
   test::StderrCapture capture;
   auto config = test::testConfig();
   config.relayUrl = "http://relay.example";
   FabricRig rig(config);
   rig.client->start();
-  ASSERT_TRUE(eventually(
-      [&] { return countLines(capture, "[fabric] link down (bad-url), retrying in 4s") >= 2; }));
+  rig.advance(8s);
   rig.client->stop();
+  rig.advance(1h);
   EXPECT_EQ(rig.connector->count(), 0u);
-  auto lines = test::logLines(capture.text());
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines[0], "[fabric] bad relay URL");
-  EXPECT_EQ(lines[1], "[fabric] link down (bad-url), retrying in 4s");
-  EXPECT_EQ(lines[2], "[fabric] bad relay URL");
+  const std::vector<std::string> pair = {"[fabric] bad relay URL",
+                                         "[fabric] link down (bad-url), retrying in 4s"};
+  std::vector<std::string> expected;
+  for (int i = 0; i < 3; ++i) expected.insert(expected.end(), pair.begin(), pair.end());
+  EXPECT_EQ(test::logLines(capture.text()), expected) << "at 0, 4 and 8 s";
 }
 
 TEST(FabricClientLink, OneReconnectPerDyingConnection) {
@@ -93,45 +99,40 @@ TEST(FabricClientLink, OneReconnectPerDyingConnection) {
   first->failPings("timed out");
   first->fail("connection reset");
   first->pushBinary(controlFrame(clientJoinControl(8)));
-  auto second = rig.connector->task(1);
-  ASSERT_TRUE(second);
+  rig.advance(15s);  // a ping falls due too
   EXPECT_EQ(first->cancelCode(), 1006);
-  std::this_thread::sleep_for(200ms);
   EXPECT_EQ(rig.connector->count(), 2u);
   EXPECT_EQ(countLines(capture, "[fabric] link down (connection reset), retrying in 4s"), 1u);
   EXPECT_EQ(countLines(capture, "[fabric] client 4 left (relay-down)"), 1u);
   EXPECT_EQ(rig.client->viewer(8), nullptr);
 
   // Viewers join afresh on the new connection and key again.
-  rig.task = second;
-  second->pushBinary(controlFrame({{"t", "hello"}}));
+  rig.task = rig.connector->task(1);
+  rig.task->pushBinary(controlFrame({{"t", "hello"}}));
   TestViewer again;
   ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(again, 4, "owner"));
 }
 
-TEST(FabricClientLink, PingsFromTheFirstIntervalAndFailsOnAPingError) {
+TEST(FabricClientLink, PingsFromTheFifteenthSecondAndFailsOnAPingError) {
   test::StderrCapture capture;
   FabricRig rig;
-  FabricClient::Options options;
-  options.connector = rig.connector;
-  options.pingInterval = 1s;
-  options.reconnectDelay = 50ms;
-  options.onReplaced = [] {};
-  rig.client = FabricClient::make(test::testConfig(), rig.engine, options);
-  rig.client->start();
-  auto task = rig.connector->task(0);
-  ASSERT_TRUE(task);
-  task->pushBinary(controlFrame({{"t", "hello"}}));
-  std::this_thread::sleep_for(100ms);
+  ASSERT_NO_FATAL_FAILURE(rig.connect());
+  auto task = rig.task;
+  rig.advance(14999ms);
   EXPECT_EQ(task->pings(), 0);  // none before the first interval has passed
-  ASSERT_TRUE(eventually([&] { return task->pings() >= 2; }, 20s));
+  rig.advance(1ms);
+  EXPECT_EQ(task->pings(), 1);
+  rig.advance(30s);
+  EXPECT_EQ(task->pings(), 3);
 
   task->failPings("no pong");
-  ASSERT_TRUE(eventually([&] { return rig.connector->count() == 2; }));
+  rig.advance(15s);
   EXPECT_EQ(countLines(capture, "[fabric] link down (ping-failed: no pong), retrying in 4s"), 1u);
-  // The dead connection's timer is gone with it.
   int pingsAtDeath = task->pings();
-  std::this_thread::sleep_for(2500ms);
+  rig.advance(4s);
+  EXPECT_EQ(rig.connector->count(), 2u);
+  // The dead connection's timer is gone with it.
+  rig.advance(1h);
   EXPECT_EQ(task->pings(), pingsAtDeath);
   rig.client->stop();
 }
@@ -141,12 +142,12 @@ TEST(FabricClientLink, ReplacedEndsTheClient) {
   FabricRig rig;
   ASSERT_NO_FATAL_FAILURE(rig.connect());
   rig.task->pushBinary(controlFrame(replacedControl()));
-  ASSERT_TRUE(eventually([&] { return rig.replacedCalls == 1; }));
+  ASSERT_TRUE(rig.until([&] { return rig.replacedCalls == 1; }));
   EXPECT_EQ(rig.engine->locked([&] { return rig.engine->stops; }), 1);
   EXPECT_EQ(countLines(capture, "[fabric] replaced by a newer host instance \u2014 exiting"), 1u);
   // Nothing dials again.
   rig.task->fail("closed");
-  std::this_thread::sleep_for(200ms);
+  rig.advance(1h);
   EXPECT_EQ(rig.connector->count(), 1u);
 }
 
@@ -157,20 +158,22 @@ TEST(FabricClientLink, StopEndsForGood) {
   TestViewer viewer;
   ASSERT_NO_FATAL_FAILURE(rig.join(viewer, 2, "viewer"));
   rig.client->stop();
+  rig.idle();
   EXPECT_EQ(rig.task->cancelCode(), 1001);
   EXPECT_EQ(rig.client->viewer(2), nullptr);
   EXPECT_EQ(countLines(capture, "[fabric] client 2 left (connector-stopping)"), 1u);
-  std::this_thread::sleep_for(200ms);
+  rig.advance(1h);
   EXPECT_EQ(rig.connector->count(), 1u);
+  EXPECT_EQ(rig.task->pings(), 0);
 
-  // Stopping during the wait before a redial prevents the dial. (The wait is long, so that
-  // the stop surely falls into it.)
-  FabricRig waiting(test::testConfig(), std::chrono::hours(1));
+  // Stopping during the wait before a redial prevents the dial.
+  FabricRig waiting;
   ASSERT_NO_FATAL_FAILURE(waiting.connect());
   waiting.task->fail("boom");
-  ASSERT_TRUE(eventually([&] { return waiting.task->cancelCode().has_value(); }));
+  waiting.advance(3s);
+  ASSERT_TRUE(waiting.task->cancelCode().has_value());
   waiting.client->stop();
-  std::this_thread::sleep_for(200ms);
+  waiting.advance(1h);
   EXPECT_EQ(waiting.connector->count(), 1u);
 }
 

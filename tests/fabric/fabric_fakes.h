@@ -19,17 +19,6 @@
 
 namespace cvl::test {
 
-// Polls `condition` until it holds or `timeout` passes.
-inline bool eventually(const std::function<bool()>& condition,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-  auto end = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
 class FakeTask : public WebSocketTask {
  public:
   explicit FakeTask(WebSocketUrl url) : url(std::move(url)) {}
@@ -181,12 +170,10 @@ class FakeConnector : public WebSocketConnector {
     std::lock_guard guard(mutex_);
     return tasks_.size();
   }
-  // The n-th task made (0-based); waits for it to exist.
-  std::shared_ptr<FakeTask> task(size_t n,
-                                 std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    if (!eventually([&] { return count() > n; }, timeout)) return nullptr;
+  // The n-th task made (0-based), or null when there is none yet.
+  std::shared_ptr<FakeTask> task(size_t n) {
     std::lock_guard guard(mutex_);
-    return tasks_[n];
+    return n < tasks_.size() ? tasks_[n] : nullptr;
   }
 
  private:

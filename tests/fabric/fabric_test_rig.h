@@ -1,6 +1,9 @@
 #pragma once
 // A fabric client wired to a fake relay connection and a fake engine, and test viewers that
-// key and talk through it the way real viewers do through the relay.
+// key and talk through it the way real viewers do through the relay. The client's queues and
+// timers run on a manual scheduler: nothing happens until the rig runs them (until(), idle(),
+// advance()), so a test proves that something did not happen by running everything that is
+// due, or by moving the clock on.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +15,7 @@
 #include "kit/fabric/relay_frame.h"
 #include "kit/fabric/viewer_peer.h"
 #include "tests/fabric/fabric_fakes.h"
+#include "tests/support/manual_scheduler.h"
 
 namespace cvl::test {
 
@@ -33,33 +37,46 @@ struct TestViewer {
 
 class FabricRig {
  public:
-  explicit FabricRig(FabricConfig config = testConfig(),
-                     std::chrono::milliseconds reconnectDelay = std::chrono::milliseconds(50)) {
+  explicit FabricRig(FabricConfig config = testConfig()) {
     engine = std::make_shared<FakeEngine>();
     connector = std::make_shared<FakeConnector>();
-    FabricClient::Options options;
     options.connector = connector;
-    options.reconnectDelay = reconnectDelay;
     options.canInject = [] { return true; };
     options.onReplaced = [this] { ++replacedCalls; };
+    options.scheduler = scheduler;
     client = FabricClient::make(std::move(config), engine, options);
   }
+
+  // Makes the client again with changed options (the fakes stay).
+  void remake(const FabricConfig& config = testConfig()) {
+    client = FabricClient::make(config, engine, options);
+  }
+
+  // Runs everything due until `condition` holds; false when it never does.
+  bool until(const std::function<bool()>& condition) {
+    return scheduler->runUntil(condition, std::chrono::seconds(10));
+  }
+  // Runs everything that is due.
+  void idle() { scheduler->runUntilIdle(); }
+  // Moves the clock on, running what falls due.
+  void advance(Duration by) { scheduler->advance(by); }
 
   // Starts the client and lets the relay say hello, so that the link is up.
   void connect() {
     size_t made = connector->count();
     client->start();
+    idle();
+    ASSERT_EQ(connector->count(), made + 1);
     task = connector->task(made);
-    ASSERT_TRUE(task);
     task->pushBinary(controlFrame({{"t", "hello"}}));
     // The next receive is armed once the first message has been handled.
-    ASSERT_TRUE(eventually([&] { return task->receivePending(); }));
+    ASSERT_TRUE(until([&] { return task->receivePending(); }));
   }
 
   void join(TestViewer& viewer, uint32_t id, const std::string& role) {
     viewer.id = id;
     task->pushBinary(controlFrame(clientJoinControl(id, role)));
-    ASSERT_TRUE(eventually([&] { return client->viewer(id) != nullptr; }));
+    ASSERT_TRUE(until([&] { return client->viewer(id) != nullptr; }));
   }
   void leave(const TestViewer& viewer, const std::string& reason = "left") {
     task->pushBinary(controlFrame(clientLeaveControl(viewer.id, reason)));
@@ -96,7 +113,7 @@ class FabricRig {
 
   // Waits for the next message of `type` in the viewer's inbox (from `from` on).
   bool waitFor(TestViewer& viewer, const std::string& type, size_t from = 0) {
-    return eventually([&] {
+    return until([&] {
       collect(viewer);
       for (size_t i = from; i < viewer.inbox.size(); ++i) {
         if (viewer.inbox[i].value("type", "") == type) return true;
@@ -115,23 +132,14 @@ class FabricRig {
     return out;
   }
 
-  // Everything this viewer sent before has been handled once the reply to a "monitors"
-  // request sent now arrives (one viewer's messages are handled in order).
+  // Everything sent so far has been handled, and every answer sent.
   void settle(TestViewer& viewer) {
+    idle();
     collect(viewer);
-    size_t before = received(viewer, "monitors").size();
-    send(viewer, {{"type", "monitors"}});
-    ASSERT_TRUE(eventually([&] { return received(viewer, "monitors").size() > before; }));
-    // Drop the probe's reply so that it does not count as traffic.
-    for (auto it = viewer.inbox.end(); it != viewer.inbox.begin();) {
-      --it;
-      if (it->value("type", "") == "monitors") {
-        viewer.inbox.erase(it);
-        break;
-      }
-    }
   }
 
+  std::shared_ptr<ManualScheduler> scheduler = ManualScheduler::make();
+  FabricClient::Options options;
   std::shared_ptr<FakeEngine> engine;
   std::shared_ptr<FakeConnector> connector;
   std::shared_ptr<FabricClient> client;
