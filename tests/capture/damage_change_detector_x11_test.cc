@@ -1,7 +1,9 @@
-#include "kit/capture/x11/damage_change_detector_x11.h"
+// gtest first: Xlib's macros (None, Bool, ...) would break its templates.
+#include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
-#include <gtest/gtest.h>
+
+#include "kit/capture/x11/damage_change_detector_x11.h"
 
 #include "tests/support/xvfb_server.h"
 

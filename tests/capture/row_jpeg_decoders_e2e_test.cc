@@ -2,6 +2,7 @@
 // (python3-pil) and ffmpeg's own JPEG decoder, each in its own process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -53,10 +54,18 @@ std::vector<uint8_t> referenceRgb(const std::vector<uint8_t>& jpeg) {
   return rgb;
 }
 
-double meanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-  double sum = 0;
-  for (size_t i = 0; i < a.size(); ++i) sum += std::abs(int{a[i]} - int{b[i]});
-  return sum / static_cast<double>(a.size());
+// The largest mean difference of any 16-pixel row band: a row spliced into the wrong place or
+// coded wrongly stands out, while another decoder's rounding stays small everywhere.
+double worstBandDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  size_t band = static_cast<size_t>(W) * 3 * 16;
+  double worst = 0;
+  for (size_t start = 0; start < a.size(); start += band) {
+    size_t end = std::min(a.size(), start + band);
+    double sum = 0;
+    for (size_t i = start; i < end; ++i) sum += std::abs(int{a[i]} - int{b[i]});
+    worst = std::max(worst, sum / static_cast<double>(end - start));
+  }
+  return worst;
 }
 
 TEST(RowJpegDecoders, PillowReadsASplicedFrameAsTurboJpegDoes) {
@@ -97,7 +106,7 @@ TEST(RowJpegDecoders, FfmpegDecodesASplicedFrameWithoutErrors) {
   auto reference = referenceRgb(jpeg);
   ASSERT_EQ(decoded.size(), reference.size());
   // Another IDCT and chroma upsampling: close, not identical.
-  EXPECT_LT(meanDifference(decoded, reference), 2.0);
+  EXPECT_LT(worstBandDifference(decoded, reference), 6.0);
 }
 
 }  // namespace

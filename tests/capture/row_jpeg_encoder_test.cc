@@ -33,10 +33,23 @@ bool samePixels(const ImageRef& a, const ImageRef& b) {
 struct Size {
   int w, h;
 };
-const Size SIZES[] = {{1, 1}, {17, 1}, {33, 17}, {64, 48}, {250, 97}, {1280, 720}, {1920, 1080}};
+const Size SIZES[] = {{1, 1},     {17, 1},    {33, 17},    {64, 48},
+                      {250, 97}, {250, 98}, {1280, 720}, {1920, 1080}};
 
-// Whole encodes: one segment per MCU row, and the same pixels as the frame path's present
-// encoder gives for the same image (restart markers change the coding, not the coefficients).
+double meanDifference(const Image& a, const Image& b) {
+  double sum = 0;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width() * 4; ++x) {
+      if (x % 4 != 3) sum += std::abs(int{a.row(y)[x]} - int{b.row(y)[x]});
+    }
+  }
+  return sum / (3.0 * a.width() * a.height());
+}
+
+// Whole encodes: one segment per MCU row, pixels close to the source, and for even sizes the
+// same pixels as the frame path's present encoder gives (restart markers change the coding,
+// not the coefficients). At odd sizes the present encoder hands TurboJPEG planes that are one
+// sample short of what it reads (it wants them padded to even sizes), so its edge differs.
 TEST(RowJpegEncoder, WholeEncodeHasARowPerSegmentAndDecodesLikeThePresentEncoder) {
   for (Size s : SIZES) {
     for (int quality : {1, 60, 100}) {
@@ -46,12 +59,18 @@ TEST(RowJpegEncoder, WholeEncodeHasARowPerSegmentAndDecodesLikeThePresentEncoder
       auto pieces = findRestartSegments(ours);
       ASSERT_TRUE(pieces);
       EXPECT_EQ(pieces->rows.size(), static_cast<size_t>(RowJpegEncoder::rowCount(s.h)));
-      JpegEncoder present;
-      auto reference = present.encode(*image, quality / 100.0);
-      ASSERT_TRUE(reference);
       auto decoded = decodeJpeg(ours);
       ASSERT_TRUE(decoded);
-      EXPECT_TRUE(samePixels(decoded, decodeJpeg(*reference)));
+      // 4:2:0 chroma on text-like stripes costs a few levels even at the best quality.
+      if (quality == 100) {
+        EXPECT_LT(meanDifference(*decoded, *image), 6.0);
+      }
+      if (s.w % 2 == 0 && s.h % 2 == 0) {
+        JpegEncoder present;
+        auto reference = present.encode(*image, quality / 100.0);
+        ASSERT_TRUE(reference);
+        EXPECT_TRUE(samePixels(decoded, decodeJpeg(*reference)));
+      }
     }
   }
 }
