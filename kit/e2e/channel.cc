@@ -15,6 +15,15 @@ Envelope Channel::seal(std::span<const uint8_t> plaintext) {
   return Envelope{n, crypto::aesGcmSeal(sendKey_.view(), nonce, plaintext)};
 }
 
+uint64_t Channel::sealTo(std::span<const uint8_t> plaintext, uint8_t* out) {
+  const uint64_t n = sendCtr_;
+  if (n >= SEND_LIMIT) throw E2EError(E2EError::nonceExhausted);
+  sendCtr_ = n + 1;
+  const auto nonce = nonceFor(n);
+  crypto::aesGcmSealTo(sendKey_.view(), nonce, plaintext, out);
+  return n;
+}
+
 std::optional<Bytes> Channel::open(const std::optional<Envelope>& envelope) {
   if (!envelope) return std::nullopt;
   return open(*envelope);

@@ -33,6 +33,9 @@ class Channel {
   // E2EError::nonceExhausted once 2^53 counters have been used, crypto::CryptoError when the
   // cipher fails.
   Envelope seal(std::span<const uint8_t> plaintext);
+  // Seals like seal() but writes c (ciphertext || tag, plaintext.size() + 16 bytes) at `out`,
+  // which the caller owns, and returns the counter n. Same errors, same counter rules.
+  uint64_t sealTo(std::span<const uint8_t> plaintext, uint8_t* out);
 
   // The plaintext of an authentic envelope whose counter is above every counter accepted so
   // far (gaps are fine); absent for everything else, including an absent envelope, a stale or

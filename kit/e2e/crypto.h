@@ -44,6 +44,11 @@ void hkdfSha256(std::span<const uint8_t> ikm, std::span<const uint8_t> salt,
 
 // AES-256-GCM without additional data: returns ciphertext || 16-byte tag.
 Bytes aesGcmSeal(KeyView key, NonceView nonce, std::span<const uint8_t> plaintext);
+// The same, written at `out` (plaintext.size() + GCM_TAG_SIZE bytes the caller owns), so a
+// large message is sealed straight into the buffer it is sent from. `out` may equal
+// plaintext.data() (in place) but must not overlap it otherwise.
+void aesGcmSealTo(KeyView key, NonceView nonce, std::span<const uint8_t> plaintext,
+                  uint8_t* out);
 
 // Inverse of aesGcmSeal; absent when the input is shorter than the tag or does not
 // authenticate under key and nonce.

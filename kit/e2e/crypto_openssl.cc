@@ -118,27 +118,32 @@ void hkdfSha256(std::span<const uint8_t> ikm, std::span<const uint8_t> salt,
 }
 
 Bytes aesGcmSeal(KeyView key, NonceView nonce, std::span<const uint8_t> plaintext) {
+  Bytes out(plaintext.size() + GCM_TAG_SIZE);
+  aesGcmSealTo(key, nonce, plaintext, out.data());
+  return out;
+}
+
+void aesGcmSealTo(KeyView key, NonceView nonce, std::span<const uint8_t> plaintext,
+                  uint8_t* out) {
   if (plaintext.size() > static_cast<size_t>(INT_MAX)) fail("AES-GCM seal (too long)");
   CipherCtx ctx(EVP_CIPHER_CTX_new());
   if (!ctx ||
       EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, key.data(), nonce.data()) != 1) {
     fail("AES-GCM seal setup");
   }
-  Bytes out(plaintext.size() + GCM_TAG_SIZE);
   int len = 0;
   if (!plaintext.empty() &&
-      (EVP_EncryptUpdate(ctx.get(), out.data(), &len, plaintext.data(),
+      (EVP_EncryptUpdate(ctx.get(), out, &len, plaintext.data(),
                          static_cast<int>(plaintext.size())) != 1 ||
        static_cast<size_t>(len) != plaintext.size())) {
     fail("AES-GCM seal");
   }
   int tail = 0;
-  if (EVP_EncryptFinal_ex(ctx.get(), out.data() + plaintext.size(), &tail) != 1 || tail != 0 ||
+  if (EVP_EncryptFinal_ex(ctx.get(), out + plaintext.size(), &tail) != 1 || tail != 0 ||
       EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, GCM_TAG_SIZE,
-                          out.data() + plaintext.size()) != 1) {
+                          out + plaintext.size()) != 1) {
     fail("AES-GCM seal tag");
   }
-  return out;
 }
 
 std::optional<Bytes> aesGcmOpen(KeyView key, NonceView nonce,

@@ -1,0 +1,58 @@
+#include "kit/fabric/frame_message.h"
+
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
+#include "kit/base/base64_into.h"
+#include "kit/e2e/channel.h"
+#include "kit/e2e/crypto.h"
+#include "kit/fabric/relay_frame.h"
+
+namespace cvl {
+namespace {
+
+void appendText(ReusableBuffer& out, std::string_view text) { out.append(text.data(), text.size()); }
+
+void appendInteger(ReusableBuffer& out, int64_t value) {
+  char digits[24];
+  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, static_cast<size_t>(end - digits));
+}
+
+}  // namespace
+
+void writeFramePlaintext(std::span<const uint8_t> jpeg, int64_t width, int64_t height,
+                         ReusableBuffer& out) {
+  out.clear();
+  out.reserve(Base64::encodedSize(jpeg.size()) + 80);
+  out.push_back(FabricKind::text);
+  appendText(out, R"({"data":")");
+  Base64::encodeTo(jpeg, out.extend(Base64::encodedSize(jpeg.size())));
+  appendText(out, R"(","h":)");
+  appendInteger(out, height);
+  appendText(out, R"(,"type":"frame","w":)");
+  appendInteger(out, width);
+  out.push_back('}');
+}
+
+void writeSealedRelayFrame(Channel& channel, uint32_t clientId,
+                           std::span<const uint8_t> plaintext, ReusableBuffer& out) {
+  constexpr size_t HEADER = 1 + 4 + 1 + 8;
+  out.clear();
+  out.resizeUninitialised(HEADER + plaintext.size() + crypto::GCM_TAG_SIZE);
+  uint8_t* p = out.data();
+  uint64_t n = 0;
+  try {
+    n = channel.sealTo(plaintext, p + HEADER);
+  } catch (...) {
+    out.clear();
+    throw;
+  }
+  p[0] = RelayOp::dataBin;
+  for (int i = 0; i < 4; ++i) p[1 + i] = static_cast<uint8_t>(clientId >> (24 - 8 * i));
+  p[5] = FabricTag::sealed;
+  for (int i = 0; i < 8; ++i) p[6 + i] = static_cast<uint8_t>(n >> (56 - 8 * i));
+}
+
+}  // namespace cvl
