@@ -38,6 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::uint8_t> once = cvl::encodeBinary(event);
   const std::vector<std::uint8_t> twice = cvl::encodeBinary(cvl::decodeBinary(once));
   check(once == twice);
-  if (event.type != "snapshot") check(once.size() == size);
+  if (event.kind != cvl::InputKind::snapshot) check(once.size() == size);
   return 0;
 }

@@ -43,8 +43,10 @@ struct Tracker {
   }
 };
 
-const char* const TYPES[] = {"move",  "movedirect", "axis",      "button",  "wheel",
-                             "keyvk", "keyunicode", "padbutton", "snapshot"};
+using cvl::InputKind;
+const InputKind KINDS[] = {InputKind::move,       InputKind::moveDirect, InputKind::axis,
+                           InputKind::button,     InputKind::wheel,      InputKind::keyVk,
+                           InputKind::keyUnicode, InputKind::padButton,  InputKind::snapshot};
 const char* const BUTTONS[] = {"left", "right", "middle", "x1", "x2"};
 
 std::uint32_t nearOrAnywhere(FuzzedDataProvider& in, std::uint32_t base) {
@@ -57,7 +59,7 @@ std::uint32_t nearOrAnywhere(FuzzedDataProvider& in, std::uint32_t base) {
 // a flush.
 InputEvent makeEvent(FuzzedDataProvider& in, std::uint32_t base) {
   const std::uint8_t pick = in.ConsumeIntegral<std::uint8_t>();
-  InputEvent e(TYPES[(pick & 0x0F) % 9]);
+  InputEvent e(KINDS[(pick & 0x0F) % 9]);
   switch (pick >> 6) {
     case 0: e.channel = 0; break;
     case 1: e.channel = 1; break;
@@ -68,18 +70,18 @@ InputEvent makeEvent(FuzzedDataProvider& in, std::uint32_t base) {
   if (pick & 0x10) e.t = in.ConsumeIntegralInRange<std::uint64_t>(0, (std::uint64_t{1} << 48) - 1);
   e.down = pick & 0x20;
   const std::uint8_t field = in.ConsumeIntegral<std::uint8_t>();
-  if (e.type == "move" || e.type == "movedirect") {
+  if (e.kind == InputKind::move || e.kind == InputKind::moveDirect) {
     e.x = static_cast<std::int8_t>(field);
     e.y = -e.x;
-  } else if (e.type == "button") {
+  } else if (e.kind == InputKind::button) {
     e.button = BUTTONS[field % 5];
-  } else if (e.type == "keyvk") {
+  } else if (e.kind == InputKind::keyVk) {
     e.vk = field % 12;
-  } else if (e.type == "keyunicode") {
+  } else if (e.kind == InputKind::keyUnicode) {
     e.code = 0x60 + field % 6;
-  } else if (e.type == "wheel") {
+  } else if (e.kind == InputKind::wheel) {
     e.delta = static_cast<std::int8_t>(field);
-  } else if (e.type == "snapshot") {
+  } else if (e.kind == InputKind::snapshot) {
     e.upto = nearOrAnywhere(in, base);
     for (int i = 0; i < (field & 3); ++i) e.keys.push_back(in.ConsumeIntegralInRange<int>(0, 11));
     for (int i = 0; i < ((field >> 2) & 3); ++i) e.chars.push_back(in.ConsumeIntegralInRange<int>(0x60, 0x65));
@@ -121,7 +123,7 @@ struct Harness {
       check(expectedAfter == expectedBefore && stateAfter == stateBefore);
       return;
     }
-    if (seen->type == "snapshot") {
+    if (seen->kind == InputKind::snapshot) {
       check(!result.needsResync && !receiver.needsResync() && receiver.pendingCount() == 0);
       check(expectedAfter == seen->upto + 1);
       check(stateAfter == stateBefore);
@@ -211,7 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint32_t step = in.ConsumeIntegralInRange<std::uint32_t>(1, 3);
         const bool reverse = in.ConsumeBool();
         for (int i = 0; i < count; ++i) {
-          InputEvent e("wheel");
+          InputEvent e(InputKind::wheel);
           e.channel = 1;
           e.seq = base + step * static_cast<std::uint32_t>(reverse ? count - i : i);
           const auto frame = cvl::encodeBinary(e);

@@ -243,9 +243,9 @@ void FabricClient::handleMessage(const std::shared_ptr<ViewerConn>& viewer,
     if (!isDrivingController(*viewer)) return;
     engine_->setClipboard(VM::string(message, "text").value_or(""));
     reply(viewer, {{"type", "clipboard-set"}, {"ok", true}});
-  } else if (VM::isInputType(type)) {
+  } else if (auto event = VM::inputEvent(message)) {
     if (!isDrivingController(*viewer)) return;
-    engine_->injectEvent(*VM::inputEvent(message));
+    engine_->injectEvent(*event);
   } else if (type == "control-request" || type == "control-reclaim") {
     if (mayDrive(viewer->role)) makeController(viewer);
     broadcastSession();

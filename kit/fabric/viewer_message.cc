@@ -106,29 +106,52 @@ std::optional<std::string> string(const json& message, std::string_view key) {
 
 std::string type(const json& message) { return string(message, "type").value_or(""); }
 
-bool isInputType(std::string_view type) {
-  return type == "move" || type == "movedirect" || type == "button" || type == "wheel" ||
-         type == "keyvk" || type == "keyunicode";
+std::optional<InputKind> inputKind(std::string_view type) {
+  auto kind = inputKindNamed(type);
+  if (!kind) return std::nullopt;
+  switch (*kind) {
+    case InputKind::move:
+    case InputKind::moveDirect:
+    case InputKind::button:
+    case InputKind::wheel:
+    case InputKind::keyVk:
+    case InputKind::keyUnicode:
+      return kind;
+    case InputKind::axis:
+    case InputKind::padButton:
+    case InputKind::snapshot:
+      return std::nullopt;
+  }
+  return std::nullopt;
 }
 
 std::optional<InputEvent> inputEvent(const json& message) {
-  std::string kind = type(message);
-  if (!isInputType(kind)) return std::nullopt;
-  InputEvent event(kind);
-  if (kind == "move" || kind == "movedirect") {
-    event.x = clamp32(integer(message, "x").value_or(0));
-    event.y = clamp32(integer(message, "y").value_or(0));
-  } else if (kind == "button") {
-    event.button = string(message, "button").value_or("");
-    event.down = boolean(message, "down");
-  } else if (kind == "wheel") {
-    event.delta = clamp32(integer(message, "delta").value_or(0));
-  } else if (kind == "keyvk") {
-    event.vk = integer(message, "vk").value_or(0);
-    event.down = boolean(message, "down");
-  } else {  // keyunicode
-    event.code = integer(message, "code").value_or(0);
-    event.down = boolean(message, "down");
+  auto kind = inputKind(type(message));
+  if (!kind) return std::nullopt;
+  InputEvent event(*kind);
+  switch (*kind) {
+    case InputKind::move:
+    case InputKind::moveDirect:
+      event.x = clamp32(integer(message, "x").value_or(0));
+      event.y = clamp32(integer(message, "y").value_or(0));
+      break;
+    case InputKind::button:
+      event.button = string(message, "button").value_or("");
+      event.down = boolean(message, "down");
+      break;
+    case InputKind::wheel:
+      event.delta = clamp32(integer(message, "delta").value_or(0));
+      break;
+    case InputKind::keyVk:
+      event.vk = integer(message, "vk").value_or(0);
+      event.down = boolean(message, "down");
+      break;
+    case InputKind::keyUnicode:
+      event.code = integer(message, "code").value_or(0);
+      event.down = boolean(message, "down");
+      break;
+    default:
+      break;
   }
   return event;
 }

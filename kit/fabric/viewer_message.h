@@ -28,14 +28,14 @@ std::optional<std::string> string(const nlohmann::json& message, std::string_vie
 // The message's "type" when it is a string, else the empty string (which matches nothing).
 std::string type(const nlohmann::json& message);
 
-// True for the JSON input types: "move", "movedirect", "button", "wheel", "keyvk",
-// "keyunicode".
-bool isInputType(std::string_view type);
+// The input kind of a JSON input message's type ("move", "movedirect", "button", "wheel",
+// "keyvk", "keyunicode"); absent for every other type, the other input kinds included.
+std::optional<InputKind> inputKind(std::string_view type);
 
-// The InputEvent of a JSON input message: `type` from the message, channel 0, no seq or t,
+// The InputEvent of a JSON input message: the kind its "type" names, channel 0, no seq or t,
 // and only the fields of that type set ("x"/"y", "button"/"down", "delta", "vk"/"down",
 // "code"/"down"). x, y and delta outside the signed 32-bit range are clamped to it. Absent
-// when the message's type is not an input type.
+// when the message's type is not a JSON input type.
 std::optional<InputEvent> inputEvent(const nlohmann::json& message);
 
 }  // namespace cvl::ViewerMessage

@@ -43,7 +43,7 @@ InputEvent decodeSnapshot(const Reader& r, std::uint32_t seq, std::uint64_t t) {
     throw InputProtocolError("bad-length", "snapshot length");
   }
 
-  InputEvent event{std::string(layout::SNAPSHOT_TYPE)};
+  InputEvent event(InputKind::snapshot);
   event.channel = static_cast<std::int64_t>(InputChannel::snapshot);
   event.seq = seq;
   event.t = t;
@@ -102,7 +102,7 @@ InputEvent decodeBinary(std::span<const std::uint8_t> bytes) {
     throw InputProtocolError("bad-length", "wrong frame length");
   }
 
-  InputEvent event{std::string(fixed->type)};
+  InputEvent event(fixed->kind);
   event.channel = channel;
   event.seq = seq;
   event.t = t;

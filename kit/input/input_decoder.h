@@ -16,8 +16,8 @@ namespace cvl {
 bool isBinaryFrame(std::span<const std::uint8_t> bytes);
 bool isBinaryFrame(std::string_view bytes);
 
-// Decodes one whole frame; throws InputProtocolError. Snapshots come back with `type`
-// "snapshot" and `channel` 2 whatever their channel byte held.
+// Decodes one whole frame; throws InputProtocolError. Snapshots come back with kind
+// snapshot and `channel` 2 whatever their channel byte held.
 InputEvent decodeBinary(std::span<const std::uint8_t> bytes);
 InputEvent decodeBinary(std::string_view bytes);
 

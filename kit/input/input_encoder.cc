@@ -96,16 +96,16 @@ std::vector<std::uint8_t> encodeSnapshot(const InputEvent& event, const Snapshot
 }  // namespace
 
 std::vector<std::uint8_t> encodeBinary(const InputEvent& event, const SnapshotTrailer& trailer) {
-  if (event.type == layout::SNAPSHOT_TYPE) return encodeSnapshot(event, trailer);
+  if (event.kind == InputKind::snapshot) return encodeSnapshot(event, trailer);
   if (trailer.reserved != 0 || !trailer.records.empty()) reject("a trailer belongs to snapshots only");
 
-  const auto fixed = layout::fixedKind(std::string_view(event.type));
-  if (!fixed) reject("unknown type \"" + event.type + "\"");
+  const auto fixed = layout::fixedKind(event.kind);
+  if (!fixed) reject("no frame kind for \"" + std::string(inputKindName(event.kind)) + "\"");
 
   Writer w;
   w.reserve(layout::HEADER_SIZE + fixed->payloadSize);
-  header(w, event, fixed->kind);
-  switch (fixed->kind) {
+  header(w, event, fixed->code);
+  switch (fixed->code) {
     case 0x01:
     case 0x02:
       w.i32(event.x);
@@ -160,7 +160,7 @@ std::vector<std::uint8_t> InputFrameWriter::event(InputEvent e) {
 }
 
 std::vector<std::uint8_t> InputFrameWriter::snapshot(InputEvent s, const SnapshotTrailer& trailer) {
-  s.type = std::string(layout::SNAPSHOT_TYPE);
+  s.kind = InputKind::snapshot;
   s.channel = static_cast<std::int64_t>(InputChannel::snapshot);
   s.upto = nextEvent_ - 1;
   return encodeBinary(s, trailer);

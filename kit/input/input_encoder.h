@@ -18,10 +18,10 @@ struct SnapshotTrailer {
   std::vector<std::array<std::uint8_t, 5>> records;
 };
 
-// One frame for `event`: its `type` picks the kind byte, `channel` is written as the channel
+// One frame for `event`: its `kind` picks the kind byte, `channel` is written as the channel
 // byte, an absent `seq` or `t` is written as 0, and only the fields of that kind are written
 // (for a snapshot: x, y, upto, buttons, keys, chars). Throws std::invalid_argument for what
-// the format cannot carry: an unknown type, a button name outside BUTTON_NAMES, a value out
+// the format cannot carry: a kind without a frame, a button name outside BUTTON_NAMES, a value out
 // of its field's range (vk above 0xFFFF, t above 48 bits, more than 65535 keys, ...), or a
 // trailer given for a kind other than a snapshot.
 std::vector<std::uint8_t> encodeBinary(const InputEvent& event, const SnapshotTrailer& trailer = {});
@@ -38,7 +38,7 @@ class InputFrameWriter {
   // A frame on the events channel (1) with the next events sequence number.
   std::vector<std::uint8_t> event(InputEvent event);
   // A snapshot (channel 2) whose `upto` is the last events sequence number used; `seq` and
-  // the held lists are taken from `snapshot` as given (its type is forced to "snapshot").
+  // the held lists are taken from `snapshot` as given (its kind is forced to snapshot).
   std::vector<std::uint8_t> snapshot(InputEvent snapshot, const SnapshotTrailer& trailer = {});
 
   std::uint32_t nextStateSeq() const { return nextState_; }

@@ -9,6 +9,32 @@ std::optional<InputChannel> inputChannelFromRaw(std::int64_t raw) {
   return static_cast<InputChannel>(raw);
 }
 
+namespace {
+
+constexpr std::pair<InputKind, std::string_view> KIND_NAMES[] = {
+    {InputKind::move, "move"},           {InputKind::moveDirect, "movedirect"},
+    {InputKind::axis, "axis"},           {InputKind::button, "button"},
+    {InputKind::wheel, "wheel"},         {InputKind::keyVk, "keyvk"},
+    {InputKind::keyUnicode, "keyunicode"}, {InputKind::padButton, "padbutton"},
+    {InputKind::snapshot, "snapshot"},
+};
+
+}  // namespace
+
+std::string_view inputKindName(InputKind kind) {
+  for (const auto& [k, name] : KIND_NAMES) {
+    if (k == kind) return name;
+  }
+  return "?";
+}
+
+std::optional<InputKind> inputKindNamed(std::string_view name) {
+  for (const auto& [k, kindName] : KIND_NAMES) {
+    if (kindName == name) return k;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string_view> buttonName(std::int64_t id) {
   for (const auto& [buttonIdValue, name] : BUTTON_NAMES) {
     if (buttonIdValue == id) return name;
@@ -37,7 +63,7 @@ void printList(std::ostream& out, const char* label, const std::vector<T>& value
 
 std::ostream& operator<<(std::ostream& out, const InputEvent& event) {
   const InputEvent defaults;
-  out << '"' << event.type << '"';
+  out << '"' << inputKindName(event.kind) << '"';
   if (event.channel != 0) out << " channel=" << event.channel;
   if (event.seq) out << " seq=" << *event.seq;
   if (event.t) out << " t=" << *event.t;

@@ -1,7 +1,8 @@
 #pragma once
 // InputEvent: the one value type of a decoded remote-input event, whether it came from a binary
-// input frame (input_decoder.h) or from a viewer's JSON message. Every input stage (held state,
-// receiver, injector) dispatches on the text field `type`. Plain value; any thread.
+// input frame (input_decoder.h) or from a viewer's JSON message. Its kind is decided once, where
+// the event comes in, as an InputKind; every input stage after that (held state, receiver,
+// injector) switches on the enumeration. Plain value; any thread.
 
 #include <array>
 #include <cstdint>
@@ -28,6 +29,24 @@ enum class InputChannel : std::uint8_t {
 // Absent for raw values outside the enumeration (3 and above, or negative).
 std::optional<InputChannel> inputChannelFromRaw(std::int64_t raw);
 
+enum class InputKind : std::uint8_t {
+  move,
+  moveDirect,
+  axis,        // gamepad
+  button,
+  wheel,
+  keyVk,
+  keyUnicode,
+  padButton,   // gamepad
+  snapshot,
+};
+
+// The kind's name as binary-frame tools and JSON messages spell it: "move", "movedirect",
+// "axis", "button", "wheel", "keyvk", "keyunicode", "padbutton", "snapshot".
+std::string_view inputKindName(InputKind kind);
+// The kind that `name` spells exactly; absent for any other text.
+std::optional<InputKind> inputKindNamed(std::string_view name);
+
 // Mouse button ids of the binary frames and their names, in id order. This order is also the
 // order in which held buttons are listed and released (see input_state.h).
 inline constexpr std::array<std::pair<std::uint8_t, std::string_view>, 5> BUTTON_NAMES{{
@@ -44,9 +63,7 @@ std::optional<std::string_view> buttonName(std::int64_t id);
 std::optional<std::uint8_t> buttonId(std::string_view name);
 
 struct InputEvent {
-  // Kinds: "move", "movedirect", "axis", "button", "wheel", "keyvk", "keyunicode",
-  // "padbutton", "snapshot".
-  std::string type;
+  InputKind kind = InputKind::move;
   // The frame's channel byte as it came (see InputChannel); 0 for events built in the host.
   std::int64_t channel = 0;
   std::optional<std::uint32_t> seq;
@@ -71,7 +88,7 @@ struct InputEvent {
   std::vector<std::int64_t> chars;
 
   InputEvent() = default;
-  explicit InputEvent(std::string kind) : type(std::move(kind)) {}
+  explicit InputEvent(InputKind k) : kind(k) {}
 
   bool operator==(const InputEvent&) const = default;
 };

@@ -30,42 +30,43 @@
 #include <optional>
 #include <string_view>
 
+#include "kit/input/input_event.h"
+
 namespace cvl::InputFrameLayout {
 
 inline constexpr std::size_t HEADER_SIZE = 14;
 inline constexpr std::size_t SNAPSHOT_FIXED_SIZE = 34;
 inline constexpr std::size_t SNAPSHOT_RECORD_SIZE = 5;
 inline constexpr std::uint8_t SNAPSHOT_KIND = 0x30;
-inline constexpr std::string_view SNAPSHOT_TYPE = "snapshot";
 inline constexpr std::uint64_t MAX_T = (std::uint64_t{1} << 48) - 1;
 
 struct FixedKind {
-  std::uint8_t kind;
-  std::string_view type;
+  std::uint8_t code;  // the frame's kind byte
+  InputKind kind;
   std::size_t payloadSize;
 };
 
 inline constexpr std::array<FixedKind, 8> FIXED_KINDS{{
-    {0x01, "move", 8},
-    {0x02, "movedirect", 8},
-    {0x03, "axis", 6},
-    {0x10, "button", 2},
-    {0x11, "wheel", 4},
-    {0x12, "keyvk", 3},
-    {0x13, "keyunicode", 5},
-    {0x14, "padbutton", 3},
+    {0x01, InputKind::move, 8},
+    {0x02, InputKind::moveDirect, 8},
+    {0x03, InputKind::axis, 6},
+    {0x10, InputKind::button, 2},
+    {0x11, InputKind::wheel, 4},
+    {0x12, InputKind::keyVk, 3},
+    {0x13, InputKind::keyUnicode, 5},
+    {0x14, InputKind::padButton, 3},
 }};
 
-constexpr std::optional<FixedKind> fixedKind(std::uint8_t kind) {
+constexpr std::optional<FixedKind> fixedKind(std::uint8_t code) {
   for (const FixedKind& k : FIXED_KINDS) {
-    if (k.kind == kind) return k;
+    if (k.code == code) return k;
   }
   return std::nullopt;
 }
 
-constexpr std::optional<FixedKind> fixedKind(std::string_view type) {
+constexpr std::optional<FixedKind> fixedKind(InputKind kind) {
   for (const FixedKind& k : FIXED_KINDS) {
-    if (k.type == type) return k;
+    if (k.kind == kind) return k;
   }
   return std::nullopt;
 }

@@ -57,19 +57,30 @@ void InputInjector::inject(const std::vector<InputEvent>& events) {
 }
 
 void InputInjector::inject(const InputEvent& event) {
-  const std::string& type = event.type;
-  if (type == "move" || type == "movedirect") {
-    const CaptureGeometry g = geometry();
-    moveTo({g.originX + g.scaleX * static_cast<double>(event.x),
-            g.originY + g.scaleY * static_cast<double>(event.y)});
-  } else if (type == "button") {
-    mouseButton(event.button, event.down);
-  } else if (type == "wheel") {
-    scroll(event.delta);
-  } else if (type == "keyvk") {
-    key(event.vk, event.down);
-  } else if (type == "keyunicode") {
-    unicode(event.code, event.down);
+  switch (event.kind) {
+    case InputKind::move:
+    case InputKind::moveDirect: {
+      const CaptureGeometry g = geometry();
+      moveTo({g.originX + g.scaleX * static_cast<double>(event.x),
+              g.originY + g.scaleY * static_cast<double>(event.y)});
+      break;
+    }
+    case InputKind::button:
+      mouseButton(event.button, event.down);
+      break;
+    case InputKind::wheel:
+      scroll(event.delta);
+      break;
+    case InputKind::keyVk:
+      key(event.vk, event.down);
+      break;
+    case InputKind::keyUnicode:
+      unicode(event.code, event.down);
+      break;
+    case InputKind::axis:
+    case InputKind::padButton:
+    case InputKind::snapshot:
+      break;
   }
 }
 

@@ -11,21 +11,21 @@ int buttonRank(const std::string& name) {
 }
 
 InputEvent buttonEvent(const std::string& name, bool down) {
-  InputEvent e("button");
+  InputEvent e(InputKind::button);
   e.button = name;
   e.down = down;
   return e;
 }
 
 InputEvent keyEvent(std::int64_t vk, bool down) {
-  InputEvent e("keyvk");
+  InputEvent e(InputKind::keyVk);
   e.vk = vk;
   e.down = down;
   return e;
 }
 
 InputEvent charEvent(std::int64_t code, bool down) {
-  InputEvent e("keyunicode");
+  InputEvent e(InputKind::keyUnicode);
   e.code = code;
   e.down = down;
   return e;
@@ -59,20 +59,29 @@ bool ButtonOrder::operator()(const std::string& a, const std::string& b) const {
 }
 
 std::optional<InputEvent> InputState::apply(const InputEvent& event) {
-  const std::string& type = event.type;
-  if (type == "move" || type == "movedirect") {
-    x = event.x;
-    y = event.y;
-  } else if (type == "button") {
-    setHeld(buttons, event.button, event.down);
-  } else if (type == "keyvk") {
-    setHeld(keys, event.vk, event.down);
-  } else if (type == "keyunicode") {
-    setHeld(chars, event.code, event.down);
-  } else if (type != "wheel") {
-    return std::nullopt;
+  switch (event.kind) {
+    case InputKind::move:
+    case InputKind::moveDirect:
+      x = event.x;
+      y = event.y;
+      return event;
+    case InputKind::button:
+      setHeld(buttons, event.button, event.down);
+      return event;
+    case InputKind::keyVk:
+      setHeld(keys, event.vk, event.down);
+      return event;
+    case InputKind::keyUnicode:
+      setHeld(chars, event.code, event.down);
+      return event;
+    case InputKind::wheel:
+      return event;
+    case InputKind::axis:
+    case InputKind::padButton:
+    case InputKind::snapshot:
+      return std::nullopt;
   }
-  return event;
+  return std::nullopt;
 }
 
 std::vector<InputEvent> InputState::releaseAll() {

@@ -35,7 +35,7 @@ class InputState {
   std::set<std::int64_t> chars;  // ascending
 
   // Records `event` and returns it to be injected; absent for kinds that are never injected
-  // (gamepad events, snapshots, unknown types). Presses of held things and releases of things
+  // (gamepad events, snapshots). Presses of held things and releases of things
   // not held pass through unchanged.
   std::optional<InputEvent> apply(const InputEvent& event);
 

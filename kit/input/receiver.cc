@@ -7,13 +7,13 @@
 namespace cvl {
 
 ReceiveResult Receiver::receive(std::span<const std::uint8_t> binary) {
-  InputEvent event;
+  std::optional<InputEvent> event;
   try {
     event = decodeBinary(binary);
   } catch (const InputProtocolError&) {
     return {};
   }
-  return receive(event);
+  return receive(*event);
 }
 
 ReceiveResult Receiver::receive(std::string_view binary) {
@@ -22,7 +22,7 @@ ReceiveResult Receiver::receive(std::string_view binary) {
 }
 
 ReceiveResult Receiver::receive(const InputEvent& event) {
-  if (event.type == "snapshot") {
+  if (event.kind == InputKind::snapshot) {
     ReceiveResult result{applySnapshot(state_, event), false};
     pending_.clear();
     expectedSeq_ = event.upto + 1;
@@ -109,12 +109,12 @@ std::vector<InputEvent> blindRelease() {
   std::vector<InputEvent> out;
   out.reserve(3 + MODIFIER_VKS.size());
   for (const char* name : {"left", "right", "middle"}) {
-    InputEvent e("button");
+    InputEvent e(InputKind::button);
     e.button = name;
     out.push_back(std::move(e));
   }
   for (std::int64_t vk : MODIFIER_VKS) {
-    InputEvent e("keyvk");
+    InputEvent e(InputKind::keyVk);
     e.vk = vk;
     out.push_back(std::move(e));
   }

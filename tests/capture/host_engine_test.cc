@@ -213,7 +213,7 @@ TEST_F(HostEngineTest, FirstTickIsImmediateAndAStoppedRateChangeWaitsForTheStart
 
 TEST_F(HostEngineTest, ViewOnlyDropsInputAndReleaseAllEndsIt) {
   auto engine = make();
-  InputEvent down("button");
+  InputEvent down(InputKind::button);
   down.channel = 1;
   down.seq = 0;
   down.button = "left";
@@ -243,7 +243,7 @@ TEST_F(HostEngineTest, ViewOnlyDropsInputAndReleaseAllEndsIt) {
 TEST_F(HostEngineTest, InputGapAsksForASnapshot) {
   auto engine = make();
   auto move = [](uint32_t seq) {
-    InputEvent e("move");
+    InputEvent e(InputKind::move);
     e.channel = 1;
     e.seq = seq;
     return encodeBinary(e);
@@ -291,11 +291,11 @@ TEST_F(HostEngineTest, CallsFromSeveralThreadsWhileFramesFlow) {
     callers.emplace_back([&, channel] {
       InputFrameWriter writer;
       for (int i = 0; i < ROUNDS; ++i) {
-        InputEvent move("move");
+        InputEvent move(InputKind::move);
         move.x = i;
         move.y = i;
         engine->injectBinary(channel == 0 ? writer.state(move) : writer.event(move));
-        InputEvent press("button");
+        InputEvent press(InputKind::button);
         press.button = "left";
         press.down = i % 2 == 0;
         engine->injectEvent(press);

@@ -60,5 +60,28 @@ TEST(ViewerMessage, NumberBooleanAndStringRules) {
   EXPECT_EQ(ViewerMessage::type({{"type", 3}}), "");
 }
 
+// The kind of a JSON input message is decided here, once; only the six JSON input types
+// make events, spelled exactly.
+TEST(ViewerMessage, OnlyTheJsonInputTypesMakeEvents) {
+  const std::pair<const char*, std::optional<InputKind>> types[] = {
+      {"move", InputKind::move},       {"movedirect", InputKind::moveDirect},
+      {"button", InputKind::button},   {"wheel", InputKind::wheel},
+      {"keyvk", InputKind::keyVk},     {"keyunicode", InputKind::keyUnicode},
+      {"axis", std::nullopt},          {"padbutton", std::nullopt},
+      {"snapshot", std::nullopt},      {"Move", std::nullopt},
+      {"", std::nullopt},              {"monitors", std::nullopt},
+  };
+  for (const auto& [type, kind] : types) {
+    SCOPED_TRACE(type);
+    EXPECT_EQ(ViewerMessage::inputKind(type), kind);
+    auto event = ViewerMessage::inputEvent({{"type", type}});
+    EXPECT_EQ(event.has_value(), kind.has_value());
+    if (event) {
+      EXPECT_EQ(event->kind, *kind);
+    }
+  }
+  EXPECT_FALSE(ViewerMessage::inputEvent({{"type", 1}}));
+}
+
 }  // namespace
 }  // namespace cvl

@@ -105,7 +105,7 @@ TEST_F(ViewerSessions, RolesOutsideTheListWatchOnly) {
   EXPECT_EQ(participant(session, pidOf(guest))["name"], "Remote (viewer)");
 
   rig.send(guest, {{"type", "move"}, {"x", 5}, {"y", 6}});
-  rig.sendInput(guest, encodeBinary(InputEvent("move")));
+  rig.sendInput(guest, encodeBinary(InputEvent(InputKind::move)));
   rig.send(guest, {{"type", "control-request"}});
   ASSERT_TRUE(rig.waitFor(guest, "session", guest.inbox.size()));
   ASSERT_NO_FATAL_FAILURE(rig.settle(guest));
@@ -210,7 +210,7 @@ TEST_F(ViewerSessions, InputIsObeyedFromTheDrivingControllerOnly) {
   ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(watcher, 2, "viewer"));
 
   InputFrameWriter writer;
-  Bytes move = writer.state(InputEvent("move"));
+  Bytes move = writer.state(InputEvent(InputKind::move));
   rig.sendInput(watcher, move);
   rig.send(watcher, {{"type", "keyvk"}, {"vk", 0}, {"down", true}});
   rig.sendInput(owner, move);
@@ -224,7 +224,7 @@ TEST_F(ViewerSessions, InputIsObeyedFromTheDrivingControllerOnly) {
 
   // A frame the engine cannot place makes the host ask for a snapshot.
   rig.engine->locked([&] { rig.engine->resyncAnswer = true; });
-  rig.sendInput(owner, writer.event(InputEvent("wheel")));
+  rig.sendInput(owner, writer.event(InputEvent(InputKind::wheel)));
   ASSERT_TRUE(rig.waitFor(owner, "resync-please"));
   EXPECT_EQ(rig.received(owner, "resync-please").back(), json({{"type", "resync-please"}}));
 
@@ -233,24 +233,24 @@ TEST_F(ViewerSessions, InputIsObeyedFromTheDrivingControllerOnly) {
     json message;
     InputEvent expected;
   };
-  auto event = [](const char* type, auto&& fill) {
-    InputEvent e(type);
+  auto event = [](InputKind kind, auto&& fill) {
+    InputEvent e(kind);
     fill(e);
     return e;
   };
   const Case cases[] = {
       {{{"type", "move"}, {"x", 10.9}, {"y", "-20"}},
-       event("move", [](InputEvent& e) { e.x = 10; e.y = -20; })},
+       event(InputKind::move, [](InputEvent& e) { e.x = 10; e.y = -20; })},
       {{{"type", "movedirect"}, {"x", 5000000000LL}},
-       event("movedirect", [](InputEvent& e) { e.x = INT32_MAX; })},
+       event(InputKind::moveDirect, [](InputEvent& e) { e.x = INT32_MAX; })},
       {{{"type", "button"}, {"button", "right"}, {"down", 1}},
-       event("button", [](InputEvent& e) { e.button = "right"; e.down = true; })},
-      {{{"type", "button"}, {"button", 3}, {"down", "true"}}, InputEvent("button")},
-      {{{"type", "wheel"}, {"delta", "+120"}}, event("wheel", [](InputEvent& e) { e.delta = 120; })},
+       event(InputKind::button, [](InputEvent& e) { e.button = "right"; e.down = true; })},
+      {{{"type", "button"}, {"button", 3}, {"down", "true"}}, InputEvent(InputKind::button)},
+      {{{"type", "wheel"}, {"delta", "+120"}}, event(InputKind::wheel, [](InputEvent& e) { e.delta = 120; })},
       {{{"type", "keyvk"}, {"vk", 36}, {"down", true}, {"x", 4}},
-       event("keyvk", [](InputEvent& e) { e.vk = 36; e.down = true; })},
+       event(InputKind::keyVk, [](InputEvent& e) { e.vk = 36; e.down = true; })},
       {{{"type", "keyunicode"}, {"code", 0x1F600}, {"down", false}},
-       event("keyunicode", [](InputEvent& e) { e.code = 0x1F600; })},
+       event(InputKind::keyUnicode, [](InputEvent& e) { e.code = 0x1F600; })},
   };
   for (const auto& c : cases) rig.send(owner, c.message);
   ASSERT_NO_FATAL_FAILURE(rig.settle(owner));

@@ -336,22 +336,22 @@ TEST_F(X11PosterTest, InjectedInputArrivesThroughTheWholeChain) {
   auto shared = std::shared_ptr<EventPoster>(std::move(poster));
   InputInjector injector(shared);
   injector.setGeometry({10, 20, 2, 2});
-  auto event = [](const char* kind, auto&& fill) {
+  auto event = [](InputKind kind, auto&& fill) {
     InputEvent e(kind);
     fill(e);
     return e;
   };
   injector.inject({
-      event("move", [](InputEvent& e) { e.x = 50, e.y = 40; }),
-      event("button", [](InputEvent& e) { e.button = "left", e.down = true; }),
-      event("button", [](InputEvent& e) { e.button = "left", e.down = false; }),
-      event("wheel", [](InputEvent& e) { e.delta = -120; }),
-      event("keyvk", [](InputEvent& e) { e.vk = 0xA0, e.down = true; }),
-      event("keyvk", [](InputEvent& e) { e.vk = 0x51, e.down = true; }),
-      event("keyvk", [](InputEvent& e) { e.vk = 0x51, e.down = false; }),
-      event("keyvk", [](InputEvent& e) { e.vk = 0x10, e.down = false; }),
-      event("keyunicode", [](InputEvent& e) { e.code = 0x1F600, e.down = true; }),
-      event("keyunicode", [](InputEvent& e) { e.code = 0x1F600, e.down = false; }),
+      event(InputKind::move, [](InputEvent& e) { e.x = 50, e.y = 40; }),
+      event(InputKind::button, [](InputEvent& e) { e.button = "left", e.down = true; }),
+      event(InputKind::button, [](InputEvent& e) { e.button = "left", e.down = false; }),
+      event(InputKind::wheel, [](InputEvent& e) { e.delta = -120; }),
+      event(InputKind::keyVk, [](InputEvent& e) { e.vk = 0xA0, e.down = true; }),
+      event(InputKind::keyVk, [](InputEvent& e) { e.vk = 0x51, e.down = true; }),
+      event(InputKind::keyVk, [](InputEvent& e) { e.vk = 0x51, e.down = false; }),
+      event(InputKind::keyVk, [](InputEvent& e) { e.vk = 0x10, e.down = false; }),
+      event(InputKind::keyUnicode, [](InputEvent& e) { e.code = 0x1F600, e.down = true; }),
+      event(InputKind::keyUnicode, [](InputEvent& e) { e.code = 0x1F600, e.down = false; }),
   });
   const auto events = seen();
   std::vector<Seen> buttons, keys;
@@ -395,7 +395,7 @@ TEST(X11PosterWithoutDisplay, DropsEverything) {
   event.type = EventType::leftMouseDown;
   poster.post(event);
   InputInjector injector;
-  InputEvent move("move");
+  InputEvent move(InputKind::move);
   injector.inject(move);
 }
 

@@ -36,8 +36,8 @@ Bytes frame(std::string_view channelAndKind, std::string_view payload) {
   return hex("AE 01 " + std::string(channelAndKind) + " 00000007 0000000003E8 " + std::string(payload));
 }
 
-InputEvent header(const char* type, std::int64_t channel = 1) {
-  InputEvent e(type);
+InputEvent header(InputKind kind, std::int64_t channel = 1) {
+  InputEvent e(kind);
   e.channel = channel;
   e.seq = 7;
   e.t = 1000;
@@ -62,32 +62,32 @@ std::vector<Case> cases() {
   const std::string snap = "00000005 FFFFFFFF 00000010 ";  // x 5, y -1, upto 16
   return {
       {"move", frame("01 01", "00000064 FFFFFFFE"),
-       with(header("move"), [](auto& e) { e.x = 100; e.y = -2; })},
+       with(header(InputKind::move), [](auto& e) { e.x = 100; e.y = -2; })},
       {"movedirect keeps an unknown channel byte", frame("09 02", "80000000 7FFFFFFF"),
-       with(header("movedirect", 9), [](auto& e) {
+       with(header(InputKind::moveDirect, 9), [](auto& e) {
          e.x = std::numeric_limits<std::int32_t>::min();
          e.y = std::numeric_limits<std::int32_t>::max();
        })},
       {"axis", frame("00 03", "02 05 3FC00000"),
-       with(header("axis", 0), [](auto& e) { e.pad = 2; e.axis = 5; e.value = 1.5f; })},
+       with(header(InputKind::axis, 0), [](auto& e) { e.pad = 2; e.axis = 5; e.value = 1.5f; })},
       {"button middle down", frame("01 10", "03 01"),
-       with(header("button"), [](auto& e) { e.button = "middle"; e.down = true; })},
+       with(header(InputKind::button), [](auto& e) { e.button = "middle"; e.down = true; })},
       {"down byte 2 is a release", frame("01 10", "03 02"),
-       with(header("button"), [](auto& e) { e.button = "middle"; })},
+       with(header(InputKind::button), [](auto& e) { e.button = "middle"; })},
       {"button x2", frame("01 10", "05 01"),
-       with(header("button"), [](auto& e) { e.button = "x2"; e.down = true; })},
-      {"wheel", frame("01 11", "FFFFFF88"), with(header("wheel"), [](auto& e) { e.delta = -120; })},
+       with(header(InputKind::button), [](auto& e) { e.button = "x2"; e.down = true; })},
+      {"wheel", frame("01 11", "FFFFFF88"), with(header(InputKind::wheel), [](auto& e) { e.delta = -120; })},
       {"keyvk", frame("01 12", "00A0 01"),
-       with(header("keyvk"), [](auto& e) { e.vk = 160; e.down = true; })},
-      {"keyvk full 16 bits", frame("01 12", "FFFF 00"), with(header("keyvk"), [](auto& e) { e.vk = 0xFFFF; })},
+       with(header(InputKind::keyVk), [](auto& e) { e.vk = 160; e.down = true; })},
+      {"keyvk full 16 bits", frame("01 12", "FFFF 00"), with(header(InputKind::keyVk), [](auto& e) { e.vk = 0xFFFF; })},
       {"keyunicode", frame("01 13", "0001F600 01"),
-       with(header("keyunicode"), [](auto& e) { e.code = 0x1F600; e.down = true; })},
+       with(header(InputKind::keyUnicode), [](auto& e) { e.code = 0x1F600; e.down = true; })},
       {"keyunicode keeps a code above the scalar range", frame("01 13", "FFFFFFFF 00"),
-       with(header("keyunicode"), [](auto& e) { e.code = 0xFFFFFFFF; })},
+       with(header(InputKind::keyUnicode), [](auto& e) { e.code = 0xFFFFFFFF; })},
       {"padbutton", frame("01 14", "01 0C 01"),
-       with(header("padbutton"), [](auto& e) { e.pad = 1; e.padButton = 12; e.down = true; })},
+       with(header(InputKind::padButton), [](auto& e) { e.pad = 1; e.padButton = 12; e.down = true; })},
       {"t uses all 48 bits", hex("AE 01 01 11 FFFFFFFF 8000000000FF 00000001"),
-       with(InputEvent("wheel"), [](auto& e) {
+       with(InputEvent(InputKind::wheel), [](auto& e) {
          e.channel = 1;
          e.seq = 0xFFFFFFFF;
          e.t = 0x8000000000FFull;
@@ -96,7 +96,7 @@ std::vector<Case> cases() {
       // mask 0x23: ids 1, 2 and 6; 6 has no name and is skipped. K 1, C 0, P 1 -> 41 bytes.
       {"snapshot with a skipped button and a trailing record",
        frame("01 30", snap + "23 99 0001 0000 0001 0041 0102030405"),
-       with(header("snapshot", 2), [](auto& e) {
+       with(header(InputKind::snapshot, 2), [](auto& e) {
          e.x = 5;
          e.y = -1;
          e.upto = 16;
@@ -105,7 +105,7 @@ std::vector<Case> cases() {
        })},
       {"snapshot keeps list order and duplicates",
        frame("00 30", snap + "1C 00 0003 0002 0000 0042 0041 0042 0001F600 00000061"),
-       with(header("snapshot", 2), [](auto& e) {
+       with(header(InputKind::snapshot, 2), [](auto& e) {
          e.x = 5;
          e.y = -1;
          e.upto = 16;
@@ -114,7 +114,7 @@ std::vector<Case> cases() {
          e.chars = {0x1F600, 0x61};
        })},
       {"empty snapshot", frame("02 30", snap + "E0 00 0000 0000 0000"),
-       with(header("snapshot", 2), [](auto& e) { e.x = 5; e.y = -1; e.upto = 16; })},
+       with(header(InputKind::snapshot, 2), [](auto& e) { e.x = 5; e.y = -1; e.upto = 16; })},
 
       {"empty input", {}, {}, "truncated", "shorter than header"},
       {"13 bytes", hex("AE 01 01 01 00000007 00000000 03"), {}, "truncated", "shorter than header"},
@@ -209,7 +209,7 @@ TEST(InputEncoder, RoundTripsEveryKind) {
     SCOPED_TRACE(c.name);
     InputEvent decoded = decodeBinary(c.bytes);
     SnapshotTrailer trailer;
-    if (decoded.type == "snapshot") {
+    if (decoded.kind == InputKind::snapshot) {
       trailer.reserved = c.bytes[27];
       const std::size_t recordsAt = 34 + 2 * decoded.keys.size() + 4 * decoded.chars.size();
       for (std::size_t at = recordsAt; at < c.bytes.size(); at += 5) {
@@ -219,7 +219,7 @@ TEST(InputEncoder, RoundTripsEveryKind) {
     }
     // A release is always written as 0, and mask bits of unnamed buttons are lost on decoding.
     Bytes expected = c.bytes;
-    if (decoded.type == "snapshot") expected[26] &= 0x1F;
+    if (decoded.kind == InputKind::snapshot) expected[26] &= 0x1F;
     if (std::string_view(c.name) == "down byte 2 is a release") expected.back() = 0;
     EXPECT_EQ(encodeBinary(decoded, trailer), expected);
   }
@@ -227,19 +227,18 @@ TEST(InputEncoder, RoundTripsEveryKind) {
 
 TEST(InputEncoder, RefusesWhatTheFormatCannotCarry) {
   const std::vector<std::pair<const char*, std::function<void(InputEvent&)>>> cases = {
-      {"unknown type", [](auto& e) { e.type = "tap"; }},
-      {"unnamed button", [](auto& e) { e.type = "button"; e.button = "back"; }},
-      {"empty button", [](auto& e) { e.type = "button"; }},
-      {"vk above 16 bits", [](auto& e) { e.type = "keyvk"; e.vk = 0x10000; }},
-      {"negative vk", [](auto& e) { e.type = "keyvk"; e.vk = -1; }},
-      {"code above 32 bits", [](auto& e) { e.type = "keyunicode"; e.code = 0x100000000; }},
-      {"pad above 8 bits", [](auto& e) { e.type = "padbutton"; e.pad = 256; }},
-      {"channel above 8 bits", [](auto& e) { e.type = "move"; e.channel = 256; }},
-      {"t above 48 bits", [](auto& e) { e.type = "move"; e.t = 1ull << 48; }},
-      {"snapshot key above 16 bits", [](auto& e) { e.type = "snapshot"; e.keys = {0x41, 0x10000}; }},
-      {"snapshot unnamed button", [](auto& e) { e.type = "snapshot"; e.buttons = {"left", "x3"}; }},
+      {"unnamed button", [](auto& e) { e.kind = InputKind::button; e.button = "back"; }},
+      {"empty button", [](auto& e) { e.kind = InputKind::button; }},
+      {"vk above 16 bits", [](auto& e) { e.kind = InputKind::keyVk; e.vk = 0x10000; }},
+      {"negative vk", [](auto& e) { e.kind = InputKind::keyVk; e.vk = -1; }},
+      {"code above 32 bits", [](auto& e) { e.kind = InputKind::keyUnicode; e.code = 0x100000000; }},
+      {"pad above 8 bits", [](auto& e) { e.kind = InputKind::padButton; e.pad = 256; }},
+      {"channel above 8 bits", [](auto& e) { e.kind = InputKind::move; e.channel = 256; }},
+      {"t above 48 bits", [](auto& e) { e.kind = InputKind::move; e.t = 1ull << 48; }},
+      {"snapshot key above 16 bits", [](auto& e) { e.kind = InputKind::snapshot; e.keys = {0x41, 0x10000}; }},
+      {"snapshot unnamed button", [](auto& e) { e.kind = InputKind::snapshot; e.buttons = {"left", "x3"}; }},
       {"too many snapshot keys",
-       [](auto& e) { e.type = "snapshot"; e.keys.assign(0x10000, 0x41); }},
+       [](auto& e) { e.kind = InputKind::snapshot; e.keys.assign(0x10000, 0x41); }},
   };
   for (const auto& [name, fill] : cases) {
     SCOPED_TRACE(name);
@@ -249,18 +248,18 @@ TEST(InputEncoder, RefusesWhatTheFormatCannotCarry) {
   }
   SnapshotTrailer trailer;
   trailer.records.push_back({});
-  EXPECT_THROW(encodeBinary(InputEvent("move"), trailer), std::invalid_argument);
+  EXPECT_THROW(encodeBinary(InputEvent(InputKind::move), trailer), std::invalid_argument);
 }
 
 TEST(InputEncoder, WriterNumbersEachChannelAndCoversEventsInSnapshots) {
   InputFrameWriter writer(0xFFFFFFFF);
-  InputEvent key("keyvk");
+  InputEvent key(InputKind::keyVk);
   key.vk = 0x41;
   key.down = true;
 
   const InputEvent first = decodeBinary(writer.event(key));
   const InputEvent second = decodeBinary(writer.event(key));
-  const InputEvent moved = decodeBinary(writer.state(InputEvent("move")));
+  const InputEvent moved = decodeBinary(writer.state(InputEvent(InputKind::move)));
   EXPECT_EQ(first.channel, 1);
   EXPECT_EQ(first.seq, 0xFFFFFFFFu);
   EXPECT_EQ(second.seq, 0u);  // wraps
@@ -270,16 +269,33 @@ TEST(InputEncoder, WriterNumbersEachChannelAndCoversEventsInSnapshots) {
   InputEvent held;
   held.keys = {0x41};
   const InputEvent snapshot = decodeBinary(writer.snapshot(held));
-  EXPECT_EQ(snapshot.type, "snapshot");
+  EXPECT_EQ(snapshot.kind, InputKind::snapshot);
   EXPECT_EQ(snapshot.upto, 0u);
   EXPECT_EQ(snapshot.keys, std::vector<std::int64_t>{0x41});
   EXPECT_EQ(writer.nextEventSeq(), 1u);
   EXPECT_EQ(writer.nextStateSeq(), 0u);
 }
 
+TEST(InputEvent, KindsHaveOneNameEach) {
+  const std::pair<InputKind, const char*> names[] = {
+      {InputKind::move, "move"},          {InputKind::moveDirect, "movedirect"},
+      {InputKind::axis, "axis"},          {InputKind::button, "button"},
+      {InputKind::wheel, "wheel"},        {InputKind::keyVk, "keyvk"},
+      {InputKind::keyUnicode, "keyunicode"}, {InputKind::padButton, "padbutton"},
+      {InputKind::snapshot, "snapshot"},
+  };
+  for (const auto& [kind, name] : names) {
+    EXPECT_EQ(inputKindName(kind), name);
+    EXPECT_EQ(inputKindNamed(name), kind);
+  }
+  for (const char* other : {"", "Move", "key", "tap", "snapshot "}) {
+    EXPECT_EQ(inputKindNamed(other), std::nullopt) << other;
+  }
+}
+
 TEST(InputEvent, StartsWithEveryDefaultAndPrintsWhatIsSet) {
-  const InputEvent e("keyvk");
-  EXPECT_EQ(e.type, "keyvk");
+  const InputEvent e(InputKind::keyVk);
+  EXPECT_EQ(e.kind, InputKind::keyVk);
   EXPECT_EQ(e.channel, 0);
   EXPECT_FALSE(e.seq.has_value());
   EXPECT_FALSE(e.t.has_value());

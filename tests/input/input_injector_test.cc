@@ -17,34 +17,34 @@ namespace cvl {
 namespace {
 
 InputEvent move(int x, int y) {
-  InputEvent event("move");
+  InputEvent event(InputKind::move);
   event.x = x;
   event.y = y;
   return event;
 }
 
 InputEvent button(const std::string& name, bool down) {
-  InputEvent event("button");
+  InputEvent event(InputKind::button);
   event.button = name;
   event.down = down;
   return event;
 }
 
 InputEvent wheel(std::int32_t delta) {
-  InputEvent event("wheel");
+  InputEvent event(InputKind::wheel);
   event.delta = delta;
   return event;
 }
 
 InputEvent keyvk(std::int64_t vk, bool down) {
-  InputEvent event("keyvk");
+  InputEvent event(InputKind::keyVk);
   event.vk = vk;
   event.down = down;
   return event;
 }
 
 InputEvent keyunicode(std::int64_t code, bool down) {
-  InputEvent event("keyunicode");
+  InputEvent event(InputKind::keyUnicode);
   event.code = code;
   event.down = down;
   return event;
@@ -61,7 +61,7 @@ TEST_F(InputInjectorTest, MovesMapFramePixelsThroughTheCurrentGeometry) {
   injector.setGeometry({100, 50, 2, 2});
   injector.inject(move(10, 20));
   injector.setGeometry({-1920, 0, 1.5, 0.75});
-  InputEvent direct("movedirect");
+  InputEvent direct(InputKind::moveDirect);
   direct.x = 3;
   direct.y = -7;
   injector.inject(direct);
@@ -352,7 +352,7 @@ TEST_F(InputInjectorTest, IgnoresWhatIsNotACharacterOrNotAnInjectableKind) {
                             static_cast<long long>(INT64_MIN)}) {
     injector.inject(keyunicode(code, true));
   }
-  for (const char* kind : {"axis", "padbutton", "snapshot", "", "Move", "key"}) {
+  for (InputKind kind : {InputKind::axis, InputKind::padButton, InputKind::snapshot}) {
     InputEvent event(kind);
     event.down = true;
     event.vk = 0x41;

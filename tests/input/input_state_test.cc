@@ -7,26 +7,21 @@ namespace cvl {
 namespace {
 
 InputEvent button(const std::string& name, bool down) {
-  InputEvent e("button");
+  InputEvent e(InputKind::button);
   e.button = name;
   e.down = down;
   return e;
 }
 InputEvent key(std::int64_t vk, bool down) {
-  InputEvent e("keyvk");
+  InputEvent e(InputKind::keyVk);
   e.vk = vk;
   e.down = down;
   return e;
 }
 InputEvent character(std::int64_t code, bool down) {
-  InputEvent e("keyunicode");
+  InputEvent e(InputKind::keyUnicode);
   e.code = code;
   e.down = down;
-  return e;
-}
-
-InputEvent retyped(InputEvent e, const char* type) {
-  e.type = type;
   return e;
 }
 
@@ -58,16 +53,16 @@ TEST(InputState, ApplyRecordsHeldInputAndPassesInjectableEventsOn) {
     std::vector<std::int64_t> chars;
     std::int32_t x = 3, y = 4;
   };
-  InputEvent move("move");
+  InputEvent move(InputKind::move);
   move.x = -7;
   move.y = 9;
   InputEvent direct = move;
-  direct.type = "movedirect";
-  InputEvent wheel("wheel");
+  direct.kind = InputKind::moveDirect;
+  InputEvent wheel(InputKind::wheel);
   wheel.delta = 120;
-  InputEvent axis("axis");
+  InputEvent axis(InputKind::axis);
   axis.value = 0.5f;
-  InputEvent pad("padbutton");
+  InputEvent pad(InputKind::padButton);
   pad.down = true;
   // Starting from left held, key 0x41 held, character 0x61 held, pointer at (3, 4).
   const Case cases[] = {
@@ -84,8 +79,10 @@ TEST(InputState, ApplyRecordsHeldInputAndPassesInjectableEventsOn) {
       {"wheel", wheel, true, {"left"}, {0x41}, {0x61}},
       {"axis", axis, false, {"left"}, {0x41}, {0x61}},
       {"padbutton", pad, false, {"left"}, {0x41}, {0x61}},
-      {"snapshot", InputEvent("snapshot"), false, {"left"}, {0x41}, {0x61}},
-      {"unknown type", retyped(key(0x42, true), "tap"), false, {"left"}, {0x41}, {0x61}},
+      {"snapshot", InputEvent(InputKind::snapshot), false, {"left"}, {0x41}, {0x61}},
+      {"a key press in the shape of a snapshot",
+       [] { InputEvent e(InputKind::snapshot); e.vk = 0x42; e.down = true; return e; }(), false,
+       {"left"}, {0x41}, {0x61}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -117,7 +114,7 @@ TEST(InputState, ReleaseAllReleasesButtonsThenKeysThenCharactersInOrder) {
 
 TEST(InputState, SnapshotEmitsTheDifferenceInGroupOrder) {
   InputState s = held({"middle", "left"}, {0x10, 0x41}, {0x62, 0x61});
-  InputEvent snapshot("snapshot");
+  InputEvent snapshot(InputKind::snapshot);
   snapshot.x = 50;
   snapshot.y = 60;
   snapshot.buttons = {"x2", "left", "right"};
@@ -144,7 +141,7 @@ TEST(InputState, SnapshotEmitsTheDifferenceInGroupOrder) {
       button("left", false), button("right", false), button("x2", false), key(0x41, false),
       key(0x42, false),      character(0x61, false), character(0x63, false),
   };
-  EXPECT_EQ(applySnapshot(s, InputEvent("snapshot")), releases);
+  EXPECT_EQ(applySnapshot(s, InputEvent(InputKind::snapshot)), releases);
   expectHolds(s, {}, {}, {});
 }
 

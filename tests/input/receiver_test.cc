@@ -10,14 +10,14 @@ namespace {
 // A numbered wheel event: it changes no held state, so what comes out is exactly what the
 // ordering let through.
 InputEvent numbered(std::uint32_t seq, std::int64_t channel = 1) {
-  InputEvent e("wheel");
+  InputEvent e(InputKind::wheel);
   e.channel = channel;
   e.seq = seq;
   return e;
 }
 
 InputEvent snapshotUpTo(std::uint32_t upto) {
-  InputEvent s("snapshot");
+  InputEvent s(InputKind::snapshot);
   s.channel = 2;
   s.upto = upto;
   return s;
@@ -108,7 +108,7 @@ TEST(Receiver, GivesUpAGapAfterMoreThanTheLimitWaitAndStaysOutOfStepUntilASnapsh
     EXPECT_TRUE(waiting.commands.empty());
     EXPECT_TRUE(waiting.needsResync);
     EXPECT_TRUE(r.receive(numbered(5, 0)).needsResync);
-    EXPECT_TRUE(r.receive(InputEvent("move")).needsResync);
+    EXPECT_TRUE(r.receive(InputEvent(InputKind::move)).needsResync);
     EXPECT_FALSE(r.receive(numbered(base + 1)).needsResync);
     EXPECT_FALSE(r.receive(std::vector<std::uint8_t>{0xAE, 1, 1}).needsResync);
     EXPECT_TRUE(r.needsResync());
@@ -139,7 +139,7 @@ TEST(Receiver, StateChannelKeepsOnlyNewerFrames) {
     EXPECT_FALSE(result.needsResync);
   }
   // Without a number a state frame is always applied and leaves the last number alone.
-  EXPECT_EQ(r.receive(InputEvent("wheel")).commands.size(), 1u);
+  EXPECT_EQ(r.receive(InputEvent(InputKind::wheel)).commands.size(), 1u);
   EXPECT_EQ(r.lastStateSeq(), 5u);
   // The ordered channels keep their own count.
   EXPECT_FALSE(r.expectedSeq().has_value());
@@ -156,7 +156,7 @@ TEST(Receiver, EveryChannelButStateIsOrdered) {
   // An unnumbered event on an ordered channel is applied at once and moves no counter.
   Receiver r;
   r.receive(numbered(1));
-  InputEvent loose("wheel");
+  InputEvent loose(InputKind::wheel);
   loose.channel = 1;
   EXPECT_EQ(r.receive(loose).commands.size(), 1u);
   EXPECT_EQ(r.expectedSeq(), 2u);
@@ -165,10 +165,10 @@ TEST(Receiver, EveryChannelButStateIsOrdered) {
 TEST(Receiver, DecodesFramesAndKeepsCountingOverEventsThatAreNotInjected) {
   Receiver r;
   InputFrameWriter viewer(40);
-  InputEvent press("keyvk");
+  InputEvent press(InputKind::keyVk);
   press.vk = 0x41;
   press.down = true;
-  InputEvent pad("padbutton");
+  InputEvent pad(InputKind::padButton);
   pad.down = true;
 
   EXPECT_EQ(r.receive(viewer.event(press)).commands.size(), 1u);
@@ -194,14 +194,14 @@ TEST(Receiver, DecodesFramesAndKeepsCountingOverEventsThatAreNotInjected) {
 TEST(Receiver, SnapshotsReconcileHeldInputAndRestartTheCount) {
   Receiver r;
   InputFrameWriter viewer;
-  InputEvent press("keyvk");
+  InputEvent press(InputKind::keyVk);
   press.vk = 0x41;
   press.down = true;
   r.receive(viewer.event(press));
   r.receive(numbered(9));  // waits: the viewer's next is 2
   r.receive(numbered(20, 0));
 
-  InputEvent snapshot("snapshot");
+  InputEvent snapshot(InputKind::snapshot);
   snapshot.seq = 12345;  // not examined
   snapshot.upto = 0xFFFFFFFF;
   snapshot.x = 8;
@@ -226,12 +226,12 @@ TEST(Receiver, SnapshotsReconcileHeldInputAndRestartTheCount) {
 
 TEST(Receiver, ResetReleasesHeldInputAndForgetsOrdering) {
   Receiver r;
-  InputEvent press("button");
+  InputEvent press(InputKind::button);
   press.button = "right";
   press.down = true;
   press.channel = 1;
   press.seq = 1;
-  InputEvent move("move");
+  InputEvent move(InputKind::move);
   move.x = 30;
   move.seq = 50;
   r.receive(press);
@@ -260,7 +260,7 @@ TEST(Receiver, BlindReleaseLetsGoOfButtonsThenModifiers) {
   const char* buttons[] = {"left", "right", "middle"};
   for (std::size_t i = 0; i < events.size(); ++i) {
     SCOPED_TRACE(i);
-    InputEvent expected(i < 3 ? "button" : "keyvk");
+    InputEvent expected(i < 3 ? InputKind::button : InputKind::keyVk);
     if (i < 3) expected.button = buttons[i];
     else expected.vk = MODIFIER_VKS[i - 3];
     EXPECT_EQ(events[i], expected);

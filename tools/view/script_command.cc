@@ -42,9 +42,11 @@ std::vector<int64_t> integers(const json& object, const char* key) {
 
 }  // namespace
 
-InputEvent inputEventFromJson(const json& object) {
+std::optional<InputEvent> inputEventFromJson(const json& object) {
   namespace VM = ViewerMessage;
-  InputEvent event(VM::type(object));
+  auto kind = inputKindNamed(VM::type(object));
+  if (!kind) return std::nullopt;
+  InputEvent event(*kind);
   event.x = static_cast<int32_t>(VM::integer(object, "x").value_or(0));
   event.y = static_cast<int32_t>(VM::integer(object, "y").value_or(0));
   event.button = VM::string(object, "button").value_or("");
@@ -109,12 +111,14 @@ std::variant<ScriptCommand, std::string> parseScriptLine(const std::string& line
   json object = json::parse(rest, nullptr, false);
   if (!object.is_object()) return verb + " needs a JSON object";
   if (verb == "send") return SendJson{object};
-  if (verb == "state") return SendInput{SendInput::Channel::state, inputEventFromJson(object)};
-  if (verb == "event") return SendInput{SendInput::Channel::events, inputEventFromJson(object)};
-  if (verb == "snapshot") {
+  if (verb == "state" || verb == "event" || verb == "snapshot") {
+    if (verb == "snapshot" && !object.contains("type")) object["type"] = "snapshot";
     auto event = inputEventFromJson(object);
-    event.type = "snapshot";
-    return SendInput{SendInput::Channel::snapshot, event};
+    if (!event) return verb + " needs an input \"type\": " + ViewerMessage::type(object);
+    if (verb == "state") return SendInput{SendInput::Channel::state, *event};
+    if (verb == "event") return SendInput{SendInput::Channel::events, *event};
+    event->kind = InputKind::snapshot;
+    return SendInput{SendInput::Channel::snapshot, *event};
   }
   return "unknown command: " + verb;
 }

@@ -55,6 +55,7 @@ using ScriptCommand = std::variant<SendJson, SendInput, SendSealed, SendRaw, Wai
 std::variant<ScriptCommand, std::string> parseScriptLine(const std::string& line);
 
 // An input event from its JSON form: "type" and the fields of InputEvent by name.
-InputEvent inputEventFromJson(const nlohmann::json& object);
+// Absent when "type" names no input kind.
+std::optional<InputEvent> inputEventFromJson(const nlohmann::json& object);
 
 }  // namespace cvl::view
