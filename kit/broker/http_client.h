@@ -24,11 +24,15 @@ struct HttpRequest {
   std::chrono::milliseconds timeout{25'000};
   // A larger answer is cut off and reported as a transport failure (status 0).
   std::size_t maxAnswerBytes = 4u << 20;
+  // When not empty, the answer's bytes stream into this file (created or truncated, mode
+  // 0600) instead of into memory; the response's body then stays empty.
+  std::string saveTo;
 };
 
 struct HttpResponse {
   long status = 0;   // the HTTP status code; 0 when no complete HTTP answer arrived
   std::string body;  // the answer's bytes (empty when none came)
+  std::string error;  // what went wrong when the transfer failed; empty otherwise
 };
 
 class HttpClient {

@@ -1,8 +1,12 @@
 // HttpClient on libcurl: one multi handle driven by the client's worker thread. Requests are
 // queued by any thread and picked up by the worker, which also runs every completion.
 #include <curl/curl.h>
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -40,20 +44,44 @@ struct Transfer {
   CURL* easy = nullptr;
   curl_slist* headers = nullptr;
   std::string received;
+  size_t receivedBytes = 0;
   bool tooLarge = false;
+  int file = -1;  // the open saveTo file, when the answer goes to disk
+  std::string fileError;
+  char curlError[CURL_ERROR_SIZE] = {};
 
   ~Transfer() {
     if (easy) curl_easy_cleanup(easy);
     if (headers) curl_slist_free_all(headers);
+    if (file >= 0) ::close(file);
   }
 };
+
+bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
 
 size_t onData(char* data, size_t size, size_t count, void* user) {
   auto* transfer = static_cast<Transfer*>(user);
   size_t n = size * count;
-  if (transfer->received.size() + n > transfer->request.maxAnswerBytes) {
+  if (transfer->receivedBytes + n > transfer->request.maxAnswerBytes) {
     transfer->tooLarge = true;
     return 0;  // makes curl abort the transfer with CURLE_WRITE_ERROR
+  }
+  transfer->receivedBytes += n;
+  if (transfer->file >= 0) {
+    if (!writeAll(transfer->file, data, n)) {
+      transfer->fileError = "cannot write " + transfer->request.saveTo + ": " + strerror(errno);
+      return 0;
+    }
+    return n;
   }
   transfer->received.append(data, n);
   return n;
@@ -105,6 +133,14 @@ struct HttpClient::Impl {
     if (!t.easy) return false;
     const HttpRequest& r = t.request;
     CURL* e = t.easy;
+    if (!r.saveTo.empty()) {
+      t.file = ::open(r.saveTo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+      if (t.file < 0) {
+        t.fileError = "cannot write " + r.saveTo + ": " + strerror(errno);
+        return false;
+      }
+    }
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t.curlError);
     bool ok = curl_easy_setopt(e, CURLOPT_URL, r.url.c_str()) == CURLE_OK;
     // Only HTTP(S), and no redirects: a request carrying a password or a bearer token goes to
     // exactly the address it was given.
@@ -141,9 +177,26 @@ struct HttpClient::Impl {
     return ok;
   }
 
+  static HttpResponse failureOf(const Transfer& t) {
+    HttpResponse response;
+    response.error = t.fileError.empty() ? "the request could not be sent" : t.fileError;
+    return response;
+  }
+
   static HttpResponse responseOf(Transfer& t, CURLcode result) {
     HttpResponse response;
-    if (result != CURLE_OK || t.tooLarge) return response;
+    if (t.tooLarge) {
+      response.error = "the answer is too large";
+      return response;
+    }
+    if (!t.fileError.empty()) {
+      response.error = t.fileError;
+      return response;
+    }
+    if (result != CURLE_OK) {
+      response.error = t.curlError[0] ? t.curlError : curl_easy_strerror(result);
+      return response;
+    }
     long code = 0;
     curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &code);
     response.status = code;
@@ -171,7 +224,7 @@ struct HttpClient::Impl {
       }
       for (auto& t : fresh) {
         if (!prepare(*t) || curl_multi_add_handle(multi, t->easy) != CURLM_OK) {
-          complete(t->completion, {});
+          complete(t->completion, failureOf(*t));
           continue;
         }
         active.push_back(std::move(t));
