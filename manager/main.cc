@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
   QObject::connect(&instance, &cvl::SingleInstance::raiseRequested, window,
                    [window, &model](bool uninstall) {
                      if (uninstall) model.setConfirmingUninstall(true);
+                     window->setWindowStates(window->windowStates() & ~Qt::WindowMinimized);
                      window->show();
                      window->raise();
                      window->requestActivate();

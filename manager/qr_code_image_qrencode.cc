@@ -15,11 +15,16 @@ double scaleFor(double side, int width) {
 
 std::optional<QImage> make(const QString& text, double side) {
   QByteArray bytes = text.toUtf8();
-  std::unique_ptr<QRcode, void (*)(QRcode*)> code(
-      QRcode_encodeData(static_cast<int>(bytes.size()),
-                        reinterpret_cast<const unsigned char*>(bytes.constData()), 0,
-                        QR_ECLEVEL_H),
-      QRcode_free);
+  // One byte-mode segment with the text; an empty text has no segment at all, which still
+  // makes the smallest code (the library refuses a segment of length zero).
+  std::unique_ptr<QRinput, void (*)(QRinput*)> input(QRinput_new2(0, QR_ECLEVEL_H), QRinput_free);
+  if (!input) return std::nullopt;
+  if (!bytes.isEmpty() &&
+      QRinput_append(input.get(), QR_MODE_8, static_cast<int>(bytes.size()),
+                     reinterpret_cast<const unsigned char*>(bytes.constData())) != 0) {
+    return std::nullopt;
+  }
+  std::unique_ptr<QRcode, void (*)(QRcode*)> code(QRcode_encodeInput(input.get()), QRcode_free);
   if (!code) return std::nullopt;
 
   const int modules = code->width;

@@ -8,8 +8,10 @@ Item {
     implicitWidth: 18
     implicitHeight: 18
 
+    // Drawn on a 24 x 24 grid and scaled to the icon's size.
     Shape {
-        anchors.fill: parent
+        width: 24
+        height: 24
         layer.enabled: true
         layer.samples: 4
         scale: icon.width / 24
@@ -17,7 +19,7 @@ Item {
         ShapePath {
             strokeColor: "transparent"
             fillColor: icon.color
-            PathSvg { path: "M12 1 A11 11 0 1 1 11.99 1 Z" }
+            PathSvg { path: "M1 12 A11 11 0 1 1 23 12 A11 11 0 1 1 1 12 Z" }
         }
         ShapePath {
             strokeColor: Theme.white

@@ -66,13 +66,12 @@ ColumnLayout {
             font: Theme.body
             color: Theme.secondary
         }
-        Button {
+        ProminentButton {
             objectName: "signInButton"
             Layout.fillWidth: true
-            implicitHeight: Theme.largeButtonHeight
+            controlHeight: Theme.largeButtonHeight
             text: "Sign in & register this computer"
             font: Theme.headline
-            highlighted: true
             onClicked: appModel.startSignIn()
         }
     }
@@ -145,23 +144,23 @@ ColumnLayout {
 
     RowLayout {
         Layout.fillWidth: true
-        Button {
+        PushButton {
             objectName: "reregisterButton"
             text: "Re-register"
             enabled: appModel.hostInstalled
             onClicked: appModel.startSignIn()
         }
-        Button {
+        PushButton {
             objectName: "updateButton"
             text: "Update"
             enabled: appModel.hostInstalled
             onClicked: appModel.update()
         }
         Item { Layout.fillWidth: true }
-        Button {
+        PushButton {
             objectName: "uninstallButton"
             text: "Uninstall"
-            palette.buttonText: Theme.destructive
+            destructive: true
             onClicked: appModel.confirmingUninstall = true
         }
     }

@@ -38,16 +38,15 @@ ColumnLayout {
     RowLayout {
         Layout.fillWidth: true
         Layout.topMargin: 4
-        Button {
+        PushButton {
             objectName: "backButton"
             text: "Back"
             onClicked: appModel.cancelFlow()
         }
         Item { Layout.fillWidth: true }
-        Button {
+        ProminentButton {
             objectName: page.primaryName
             text: page.primaryText
-            highlighted: true
             onClicked: page.primary()
         }
     }

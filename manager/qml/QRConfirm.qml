@@ -79,16 +79,15 @@ ColumnLayout {
     Item { Layout.fillHeight: true }
     RowLayout {
         Layout.fillWidth: true
-        Button {
+        PushButton {
             objectName: "cancelButton"
             text: "Cancel"
             onClicked: appModel.cancelFlow()
         }
         Item { Layout.fillWidth: true }
-        Button {
+        ProminentButton {
             objectName: "confirmButton"
             text: "Confirm & finish"
-            highlighted: true
             onClicked: appModel.submitConfirm()
         }
     }

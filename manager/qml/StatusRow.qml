@@ -37,7 +37,7 @@ RowLayout {
         font: Theme.callout
         color: Theme.secondary
     }
-    Button {
+    PushButton {
         objectName: row.objectName + "Button"
         visible: !row.ok && row.actionText !== ""
         text: row.actionText

@@ -36,6 +36,7 @@ QtObject {
     readonly property color windowBackground: "#f5f5f7"
     readonly property color divider: "#d9d9de"
     readonly property color destructive: "#d70015"
+    readonly property color disabledText: "#a1a1a6"
 
     // Sizes the screens share.
     readonly property int screenPadding: 20

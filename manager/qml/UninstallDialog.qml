@@ -44,16 +44,16 @@ Dialog {
         alignment: Qt.AlignRight
         padding: 16
         topPadding: 0
-        Button {
+        PushButton {
             id: cancelButton
             objectName: "uninstallCancelButton"
             text: "Cancel"
             DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
         }
-        Button {
+        PushButton {
             objectName: "uninstallConfirmButton"
             text: "Uninstall & wipe this Mac"
-            palette.buttonText: Theme.destructive
+            destructive: true
             DialogButtonBox.buttonRole: DialogButtonBox.DestructiveRole
             onClicked: {
                 dialog.close()

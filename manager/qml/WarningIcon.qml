@@ -8,8 +8,10 @@ Item {
     implicitWidth: 18
     implicitHeight: 18
 
+    // Drawn on a 24 x 24 grid and scaled to the icon's size.
     Shape {
-        anchors.fill: parent
+        width: 24
+        height: 24
         layer.enabled: true
         layer.samples: 4
         scale: icon.width / 24

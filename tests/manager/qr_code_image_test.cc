@@ -23,9 +23,9 @@ std::optional<std::string> decode(const QImage& image) {
   return text;
 }
 
-// Width of the first dark run on the middle row of the top-left finder pattern: seven modules.
+// Width of the dark run along the top edge of the top-left finder pattern: seven modules.
 int finderWidth(const QImage& image, int firstDark) {
-  int y = firstDark + 3;  // inside the finder's centre square rows
+  int y = firstDark;
   int x = firstDark;
   while (x < image.width() && qGray(image.pixel(x, y)) < 128) ++x;
   return x - firstDark;

@@ -47,6 +47,10 @@ class StandInHost : public HostOperations {
   HostState state_;
 };
 
+void typeText(QWindow* window, const std::string& text) {
+  for (char c : text) QTest::keyClick(window, c);
+}
+
 QObject* findNamed(QObject* root, const QString& name) {
   if (root->objectName() == name) return root;
   for (QObject* child : root->children()) {
@@ -84,16 +88,23 @@ class ScreensTest : public ::testing::Test {
 
   void settle() { QCoreApplication::processEvents(); }
 
-  QQuickItem* item(const char* name) {
+  // Looks in the screen showing now first: the one it replaced may not be deleted yet.
+  QObject* named(const char* name) {
     settle();
-    return qobject_cast<QQuickItem*>(findNamed(window, name));
+    if (QObject* loader = findNamed(window, "screen")) {
+      if (auto* current = loader->property("item").value<QObject*>()) {
+        if (QObject* found = findNamed(current, name)) return found;
+      }
+    }
+    return findNamed(window, name);
   }
+  QQuickItem* item(const char* name) { return qobject_cast<QQuickItem*>(named(name)); }
   bool shows(const char* name) {
     QQuickItem* found = item(name);
     return found && found->isVisible();
   }
   std::string text(const char* name) {
-    QObject* found = findNamed(window, name);
+    QObject* found = named(name);
     return found ? found->property("text").toString().toStdString() : "<missing " + std::string(name) + ">";
   }
   bool enabled(const char* name) {
@@ -178,8 +189,12 @@ TEST_F(ScreensTest, DashboardCases) {
     EXPECT_EQ(shows("accessibilityRowButton"), c.accessibilityButton);
     EXPECT_EQ(shows("agentRowCheck"), !c.agentButton);
     EXPECT_EQ(shows("agentRowWarning"), c.agentButton);
-    if (c.agentButton) EXPECT_EQ(text("agentRowButton"), "Start");
-    if (c.accessibilityButton) EXPECT_EQ(text("accessibilityRowButton"), "Grant");
+    if (c.agentButton) {
+      EXPECT_EQ(text("agentRowButton"), "Start");
+    }
+    if (c.accessibilityButton) {
+      EXPECT_EQ(text("accessibilityRowButton"), "Grant");
+    }
     EXPECT_EQ(text("screenRowState"), c.screenButton ? "not granted" : "granted");
     EXPECT_EQ(text("agentRowState"), c.agentButton ? "stopped" : "running");
     EXPECT_EQ(shows("permissionsNote"), c.note);
@@ -219,7 +234,7 @@ TEST_F(ScreensTest, SignInFormAndReturnInItsFields) {
   EXPECT_EQ(text("backButton"), "Back");
   EXPECT_EQ(text("continueButton"), "Continue");
 
-  QTest::keyClicks(window, "me@example.org");
+  typeText(window, "me@example.org");
   QTest::keyClick(window, Qt::Key_Return);  // in the e-mail field: nothing
   settle();
   EXPECT_EQ(model->stage(), Stage::SignIn);
@@ -259,7 +274,7 @@ TEST_F(ScreensTest, TwoFactorNamingAndQRForms) {
   EXPECT_EQ(text("formSubtitle"), "Enter the 6-digit code from your account's authenticator.");
   EXPECT_EQ(item("twoFactorField")->property("placeholderText").toString(), "000000");
   ASSERT_TRUE(processUntil([&] { return item("twoFactorField")->hasActiveFocus(); }));
-  QTest::keyClicks(window, "123456");
+  typeText(window, "123456");
   QTest::keyClick(window, Qt::Key_Return);
 
   waitForStage(Stage::Naming);
@@ -281,7 +296,7 @@ TEST_F(ScreensTest, TwoFactorNamingAndQRForms) {
   EXPECT_EQ(text("cancelButton"), "Cancel");
   EXPECT_EQ(text("confirmButton"), "Confirm & finish");
   ASSERT_TRUE(processUntil([&] { return item("confirmField")->hasActiveFocus(); }));
-  QTest::keyClicks(window, "123");
+  typeText(window, "123");
   QTest::keyClick(window, Qt::Key_Return);
   settle();
   EXPECT_EQ(text("formBannerText"), "Enter the 6-digit code your authenticator shows.");

@@ -42,4 +42,38 @@ QImage grabWindow(unsigned long window) {
   return result;
 }
 
+CoveringWindow::CoveringWindow() {
+  Display* display = XOpenDisplay(nullptr);
+  display_ = display;
+  if (!display) return;
+  window_ = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 600, 700, 0, 0, 0);
+  XMapRaised(display, window_);
+  XSync(display, False);
+}
+
+CoveringWindow::~CoveringWindow() {
+  if (!display_) return;
+  auto* display = static_cast<Display*>(display_);
+  XDestroyWindow(display, window_);
+  XCloseDisplay(display);
+}
+
+bool isAbove(unsigned long upper, unsigned long lower) {
+  Connection x;
+  if (!x.display) return false;
+  Window root = 0, parent = 0;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(x.display, DefaultRootWindow(x.display), &root, &parent, &children, &count)) {
+    return false;
+  }
+  int upperAt = -1, lowerAt = -1;  // bottom to top
+  for (unsigned int i = 0; i < count; ++i) {
+    if (children[i] == upper) upperAt = static_cast<int>(i);
+    if (children[i] == lower) lowerAt = static_cast<int>(i);
+  }
+  if (children) XFree(children);
+  return upperAt >= 0 && lowerAt >= 0 && upperAt > lowerAt;
+}
+
 }  // namespace cvl::test

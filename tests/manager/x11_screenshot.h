@@ -12,4 +12,19 @@ namespace cvl::test {
 QSize windowSize(unsigned long window);
 QImage grabWindow(unsigned long window);
 
+// Another client's window mapped on top of everything, as long as the object lives.
+class CoveringWindow {
+ public:
+  CoveringWindow();
+  ~CoveringWindow();
+  unsigned long id() const { return window_; }
+
+ private:
+  void* display_ = nullptr;
+  unsigned long window_ = 0;
+};
+
+// Whether top-level `upper` is stacked above `lower`.
+bool isAbove(unsigned long upper, unsigned long lower);
+
 }  // namespace cvl::test
