@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <condition_variable>
+#include <mutex>
+
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
@@ -38,13 +41,25 @@ class StandInHost : public HostOperations {
   Grants hostGrants() override { return state_.grants; }
   bool agentLoaded() override { return state_.agent; }
   void startAgent() override {}
-  bool uninstall(bool) override { return true; }
+  bool uninstall(bool) override {
+    std::unique_lock lock(mutex_);
+    released_.wait(lock, [&] { return !holdUninstall_; });
+    return true;
+  }
+  void releaseUninstall() {
+    std::lock_guard lock(mutex_);
+    holdUninstall_ = false;
+    released_.notify_all();
+  }
   void downloadAndRunInstaller(std::function<void(bool, std::string)> done) override {
     done(false, "download failed (HTTP 404)");
   }
 
  private:
   HostState state_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool holdUninstall_ = true;  // the uninstall waits until the test lets it finish
 };
 
 void typeText(QWindow* window, const std::string& text) {
@@ -74,8 +89,9 @@ class ScreensTest : public ::testing::Test {
 
   void open(HostState state) {
     engine.reset();  // the old window goes before the model it shows
-    model = std::make_unique<AppModel>(
-        AppModel::Options{std::chrono::milliseconds(4000), std::make_shared<StandInHost>(state)});
+    if (host) host->releaseUninstall();
+    host = std::make_shared<StandInHost>(state);
+    model = std::make_unique<AppModel>(AppModel::Options{std::chrono::milliseconds(4000), host});
     engine = loadManagerWindow(*model, bridge);
     ASSERT_TRUE(engine);
     window = managerWindow(*engine);
@@ -116,11 +132,15 @@ class ScreensTest : public ::testing::Test {
     settle();
   }
 
-  void TearDown() override { engine.reset(); }
+  void TearDown() override {
+    engine.reset();
+    if (host) host->releaseUninstall();
+  }
 
   test::TempDir home;
   FakeBroker broker;
   HostControlBridge bridge;
+  std::shared_ptr<StandInHost> host;
   std::unique_ptr<AppModel> model;
   std::unique_ptr<QQmlApplicationEngine> engine;
   QQuickWindow* window = nullptr;
@@ -263,11 +283,6 @@ TEST_F(ScreensTest, TwoFactorNamingAndQRForms) {
   model->setEmail("me@example.org");
   model->setPassword("pw");
   model->submitSignIn();
-  EXPECT_EQ(model->stage(), Stage::Working);
-  settle();
-  EXPECT_EQ(text("workingMessage"), "Signing in…");
-  EXPECT_TRUE(shows("spinner"));
-  EXPECT_FALSE(shows("backButton"));
 
   waitForStage(Stage::TwoFactor);
   EXPECT_EQ(text("formTitle"), "Two-factor code");
@@ -300,6 +315,21 @@ TEST_F(ScreensTest, TwoFactorNamingAndQRForms) {
   QTest::keyClick(window, Qt::Key_Return);
   settle();
   EXPECT_EQ(text("formBannerText"), "Enter the 6-digit code your authenticator shows.");
+}
+
+TEST_F(ScreensTest, WorkingScreenHasOnlyTheSpinnerAndItsMessage) {
+  open({true, "Desk", {true, true, true}, true});
+  model->uninstall();  // held by the stand-in until released
+  settle();
+  EXPECT_EQ(model->stage(), Stage::Working);
+  EXPECT_EQ(text("workingMessage"), "Removing Corvello…");
+  EXPECT_TRUE(shows("spinner"));
+  for (const char* button : {"uninstallButton", "reregisterButton", "updateButton", "backButton"}) {
+    EXPECT_FALSE(shows(button)) << button;
+  }
+  host->releaseUninstall();
+  waitForStage(Stage::Dashboard);
+  EXPECT_EQ(text("dashboardBannerText"), "Removed. This Mac is unregistered and clean.");
 }
 
 TEST_F(ScreensTest, QRThatCannotBeMadeShowsTheFallback) {
