@@ -47,12 +47,12 @@ void openPane(const std::string& anchor) {
                      {"x-apple.systempreferences:com.apple.preference.security?" + anchor});
 }
 
-// Makes the host agent ask for a permission on its own behalf; nothing waits for it.
+// Makes the host agent ask for a permission on its own behalf; nothing waits for it (the
+// program is started here and reaped in the background).
 void requestFromHost(const char* command) {
   std::string host = hostExecutable();
   if (::access(host.c_str(), X_OK) != 0) return;
-  std::thread([host, command = std::string(command)] { ProcessRunner::run(host, {command}); })
-      .detach();
+  ProcessRunner::startDetached(host, {command});
 }
 
 }  // namespace

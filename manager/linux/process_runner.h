@@ -23,6 +23,10 @@ Result run(const std::string& program, const std::vector<std::string>& args);
 std::string runCapture(const std::string& program, const std::vector<std::string>& args,
                        std::chrono::milliseconds timeout);
 
+// Starts the program on the calling thread and returns at once; its output is discarded and a
+// helper thread reaps it when it ends. False when it could not be started.
+bool startDetached(const std::string& program, const std::vector<std::string>& args);
+
 // Whether `bytes` is well-formed UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
 bool isValidUtf8(const std::string& bytes);
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <optional>
+#include <thread>
 
 #include "manager/linux/process_runner.h"
 
@@ -28,14 +29,20 @@ struct Child {
   int out = -1;  // read end of the child's standard output
 };
 
-std::optional<Child> spawn(const std::string& program, const std::vector<std::string>& args) {
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return std::nullopt;
+// With `capture` false the child's standard output goes to /dev/null and `out` is -1.
+std::optional<Child> spawn(const std::string& program, const std::vector<std::string>& args,
+                           bool capture = true) {
+  int pipeFds[2] = {-1, -1};
+  if (capture && ::pipe2(pipeFds, O_CLOEXEC) != 0) return std::nullopt;
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  if (capture) {
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  }
   // Standard error is never read: it goes nowhere, so it can never fill up and stall the child.
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   // Whatever the manager has open (sockets, the X connection) stays out of the child even
@@ -66,9 +73,9 @@ std::optional<Child> spawn(const std::string& program, const std::vector<std::st
   int rc = posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  ::close(pipeFds[1]);
+  if (capture) ::close(pipeFds[1]);
   if (rc != 0) {
-    ::close(pipeFds[0]);
+    if (capture) ::close(pipeFds[0]);
     return std::nullopt;
   }
   return Child{pid, pipeFds[0]};
@@ -153,6 +160,17 @@ std::string runCapture(const std::string& program, const std::vector<std::string
   auto child = spawn(program, args);
   if (!child) return {};
   return collect(*child, Clock::now() + timeout).out;
+}
+
+bool startDetached(const std::string& program, const std::vector<std::string>& args) {
+  auto child = spawn(program, args, false);
+  if (!child) return false;
+  pid_t pid = child->pid;
+  std::thread([pid] {
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return true;
 }
 
 bool isValidUtf8(const std::string& bytes) {

@@ -90,6 +90,19 @@ TEST(ProcessRunner, CaptureOfAQuickProgramReturnsItsOutput) {
   EXPECT_EQ(ProcessRunner::runCapture("/bin/echo", {"a b", "c"}, 6s), "a b c\n");
 }
 
+TEST(ProcessRunner, DetachedProgramRunsWithoutAnyoneWaiting) {
+  char folder[] = "/tmp/cvl-detached-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  std::string done = std::string(folder) + "/done";
+  EXPECT_TRUE(ProcessRunner::startDetached(
+      "/bin/sh", {"-c", "echo lots of output; echo more >&2; touch \"$0\"", done}));
+  EXPECT_FALSE(ProcessRunner::startDetached("cvl-no-such-program", {}));
+  for (int i = 0; i < 3000 && ::access(done.c_str(), F_OK) != 0; ++i) ::usleep(10'000);
+  EXPECT_EQ(::access(done.c_str(), F_OK), 0);
+  ::unlink(done.c_str());
+  ::rmdir(folder);
+}
+
 TEST(ProcessRunner, Utf8Validation) {
   struct Case {
     std::string bytes;
