@@ -17,6 +17,7 @@ ShownScreenLog::ShownScreenLog(AppModel& model, QQuickWindow& window)
   connect(&model, &AppModel::confirmingUninstallChanged, this, redraw);
   connect(&model, &AppModel::bannerChanged, this, redraw);
   connect(&model, &AppModel::hostInstalledChanged, this, redraw);
+  connect(&model, &AppModel::registeredChanged, this, redraw);
   connect(&window, &QQuickWindow::frameSwapped, this, [this] {
     QString now = current();
     if (now == logged_) return;
@@ -34,6 +35,7 @@ QString ShownScreenLog::current() const {
     case AppModel::Stage::Working: return QStringLiteral("working");
     case AppModel::Stage::Dashboard:
       return QStringLiteral("dashboard") +
+             (model_.registered() ? QStringLiteral(" registered") : QString()) +
              (model_.hostInstalled() ? QString() : QStringLiteral(" (no host)")) + banner;
     case AppModel::Stage::SignIn: return QStringLiteral("signIn") + banner;
     case AppModel::Stage::TwoFactor: return QStringLiteral("twoFactor") + banner;

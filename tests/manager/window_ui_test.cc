@@ -60,7 +60,9 @@ class ManagerWindowTest : public ::testing::Test {
     xvfb.exportDisplay();
     fakes.setOutput("cvlhost", R"({"accessibility":true,"screenRecording":true})");
     fakes.setStatus("systemctl", 3);
-    broker.on("/login", Answer::json(200, {{"token", "acct-token"}, {"accountId", "acc-1"}}));
+    broker.on("/login", Answer::json(200, {{"need2fa", true}, {"pending", "handle-1"}}));
+    broker.on("/login/totp",
+              Answer::json(200, {{"token", "acct-token"}, {"accountId", "acc-1"}}));
     broker.on("/device/register", Answer::json(200, {{"deviceId", "dev-1"},
                                                      {"deviceToken", "dev-token"},
                                                      {"deviceAuth", {{"otpauth", OTPAUTH}}}}));
@@ -85,22 +87,20 @@ class ManagerWindowTest : public ::testing::Test {
     return std::make_unique<ChildProcess>(test::builtProgram("cvlmanager"), o);
   }
 
-  // Waits for the n-th time the window says it shows `screen`, then keeps a screenshot.
-  void waitForScreen(ChildProcess& manager, const std::string& screen, const std::string& shot,
-                     int occurrence = 1) {
+  // Waits until the window says it shows `screen`, later than the last screen waited for, then
+  // keeps a screenshot. States the window passes through quickly may be skipped in its log, so
+  // a test waits only for states that last.
+  void waitForScreen(ChildProcess& manager, const std::string& screen, const std::string& shot) {
     std::string line = "[manager] showing " + screen + "\n";
-    auto count = [&] {
-      std::string err = manager.err();
-      int n = 0;
-      for (size_t at = err.find(line); at != std::string::npos; at = err.find(line, at + 1)) ++n;
-      return n;
-    };
     auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (count() < occurrence && std::chrono::steady_clock::now() < deadline) {
-      manager.waitForErr("\n", 200ms);
+    size_t at = std::string::npos;
+    while ((at = manager.err().find(line, consumed_)) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(20ms);
     }
-    ASSERT_GE(count(), occurrence) << "never showed " << screen << "; stderr:\n" << manager.err();
+    ASSERT_NE(at, std::string::npos) << "never showed " << screen << "; stderr:\n"
+                                     << manager.err();
+    consumed_ = at + line.size();
     if (!shot.empty()) {
       QImage image = test::grabWindow(window);
       ASSERT_FALSE(image.isNull());
@@ -126,9 +126,11 @@ class ManagerWindowTest : public ::testing::Test {
   FakeBroker broker;
   test::ChildOptions options;
   unsigned long window = 0;
+  size_t consumed_ = 0;
 };
 
 TEST_F(ManagerWindowTest, EnrolmentTypedWithTabAndReturnThenUninstall) {
+  std::filesystem::remove_all(screenshotFolder());  // this run's screens only
   auto manager = startManager();
   window = findWindow();
   EXPECT_EQ(test::windowSize(window), QSize(460, 560));
@@ -144,7 +146,14 @@ TEST_F(ManagerWindowTest, EnrolmentTypedWithTabAndReturnThenUninstall) {
   key("Tab");
   type("hunter2");
   key("Return");
-  waitForScreen(*manager, "naming", "3-naming");
+  waitForScreen(*manager, "twoFactor", "3-two-factor");
+  type("12345");  // one digit short
+  key("Return");
+  waitForScreen(*manager, "twoFactor (banner)", "3-two-factor-too-short");
+  type("6");
+  key("Return");
+  waitForScreen(*manager, "naming", "4-naming");
+  EXPECT_EQ(broker.requestsTo("/login/totp").at(0).json()["code"], "123456");
   auto login = broker.requestsTo("/login");
   ASSERT_EQ(login.size(), 1u);
   EXPECT_EQ(login[0].json(), (nlohmann::json{{"email", "me@example.org"}, {"password", "hunter2"}}));
@@ -152,7 +161,7 @@ TEST_F(ManagerWindowTest, EnrolmentTypedWithTabAndReturnThenUninstall) {
   key("ctrl+a");
   type("Desk");
   key("Return");
-  waitForScreen(*manager, "showQR", "4-qr");
+  waitForScreen(*manager, "showQR", "5-qr");
   EXPECT_EQ(broker.requestsTo("/device/register").at(0).json()["name"], "Desk");
   EXPECT_EQ(decodeQR(test::grabWindow(window)), OTPAUTH);
 
@@ -160,13 +169,13 @@ TEST_F(ManagerWindowTest, EnrolmentTypedWithTabAndReturnThenUninstall) {
                   {Answer::json(200, {{"ok", false}}), Answer::json(200, {{"ok", true}})});
   type("111111");
   key("Return");
-  waitForScreen(*manager, "showQR (banner)", "5-qr-wrong-code");
+  waitForScreen(*manager, "showQR (banner)", "6-qr-wrong-code");
   EXPECT_EQ(decodeQR(test::grabWindow(window)), OTPAUTH);
   EXPECT_FALSE(std::filesystem::exists(home.file("config/Corvello/fabric.json")));
 
   type("222222");
   key("Return");
-  waitForScreen(*manager, "dashboard (banner)", "6-registered");
+  waitForScreen(*manager, "dashboard registered (banner)", "7-registered");
   struct stat info;
   ASSERT_EQ(::stat(home.file("config/Corvello/fabric.json").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -178,11 +187,11 @@ TEST_F(ManagerWindowTest, EnrolmentTypedWithTabAndReturnThenUninstall) {
   // The "Uninstall Corvello" menu entry while the window is open: the same window asks.
   auto second = startManager({"--uninstall"});
   EXPECT_EQ(second->wait(60s), 0);
-  waitForScreen(*manager, "uninstall-dialog", "7-uninstall-dialog");
+  waitForScreen(*manager, "uninstall-dialog", "8-uninstall-dialog");
   focus();
   key("Tab");  // from "Cancel" to "Uninstall & wipe this Mac"
   key("space");
-  waitForScreen(*manager, "dashboard (banner)", "8-uninstalled", 2);
+  waitForScreen(*manager, "dashboard (banner)", "9-uninstalled");
   EXPECT_EQ(fakes.callsTo("pkexec").size(), 1u);
   EXPECT_FALSE(std::filesystem::exists(home.file("config/Corvello")));
 }
