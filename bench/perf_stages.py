@@ -17,6 +17,7 @@ import sys
 # (stage, pattern) in the order they are tried for each frame, innermost frame first.
 STAGES = [
     ("cursor", r"drawCursor|XFixesGetCursorImage"),
+    ("change detection", r"FrameComparer|ChangeDetector|markRows|XDamage"),
     ("scale", r"scaleInto|ARGBScale|ScaleARGB|ScaleRowDown|ScaleFilter"),
     ("colour conversion", r"convertToJpegYuv420|ARGBToJ420|ARGBTo(UV|Y)JRow"),
     ("encode", r"tjCompress|JpegEncoder::encode|libturbojpeg|RowJpegEncoder|libjpeg\.so"),

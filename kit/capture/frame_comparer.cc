@@ -6,6 +6,41 @@
 
 namespace cvl {
 
+namespace {
+
+// Pixels compared two at a time as 64-bit words, the padding byte of each masked out.
+constexpr uint64_t COLOUR_BITS = 0x00FFFFFF00FFFFFFull;
+
+uint64_t word(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v & COLOUR_BITS;
+}
+
+bool samePixel(const uint8_t* a, const uint8_t* b) { return std::memcmp(a, b, 3) == 0; }
+
+// The first pixel in [from, to) whose colour differs, or `to`.
+int firstDifference(const uint8_t* a, const uint8_t* b, int from, int to) {
+  int x = from;
+  for (; x + 2 <= to; x += 2) {
+    if (word(a + x * 4) != word(b + x * 4)) return samePixel(a + x * 4, b + x * 4) ? x + 1 : x;
+  }
+  return x < to && !samePixel(a + x * 4, b + x * 4) ? x : to;
+}
+
+// The last pixel in [from, to) whose colour differs, or from - 1.
+int lastDifference(const uint8_t* a, const uint8_t* b, int from, int to) {
+  int x = to;
+  for (; x - 2 >= from; x -= 2) {
+    if (word(a + (x - 2) * 4) != word(b + (x - 2) * 4)) {
+      return samePixel(a + (x - 1) * 4, b + (x - 1) * 4) ? x - 2 : x - 1;
+    }
+  }
+  return x > from && !samePixel(a + from * 4, b + from * 4) ? from : from - 1;
+}
+
+}  // namespace
+
 ScreenChanges FrameComparer::compare(const ImageRef& frame) {
   ScreenChanges changes;
   if (!frame) return changes;
@@ -24,14 +59,10 @@ ScreenChanges FrameComparer::compare(const ImageRef& frame) {
       const uint8_t* a = previous->row(y);
       const uint8_t* b = frame->row(y);
       if (std::memcmp(a, b, rowBytes) == 0) continue;
-      // Narrow the band to the columns that differ: from the left up to the first difference,
-      // from the right down to the last, skipping what earlier rows already cover.
-      int x = 0;
-      while (x < first && std::memcmp(a + x * 4, b + x * 4, 3) == 0) ++x;
-      first = std::min(first, x);
-      int r = w - 1;
-      while (r > last && std::memcmp(a + r * 4, b + r * 4, 3) == 0) --r;
-      last = std::max(last, r);
+      // Narrow the band to the columns that differ, looking only where earlier rows of the
+      // band have not already found a difference.
+      first = firstDifference(a, b, 0, first);
+      last = std::max(last, lastDifference(a, b, last + 1, w));
     }
     if (last >= first) changes.rects.push_back({first, top, last - first + 1, bottom - top});
   }

@@ -75,5 +75,24 @@ TEST(FrameComparer, ReportsTheBandsAndColumnsThatDiffer) {
       << "another size";
 }
 
+// The column search works on pixel pairs: single changed pixels at every column parity, at the
+// edges and in odd widths must still give the exact columns.
+TEST(FrameComparer, FindsExactColumnsForSinglePixelsAndPairs) {
+  for (int w : {1, 2, 3, 7, 64, 65}) {
+    for (int x0 = 0; x0 < w; x0 += std::max(1, w / 9)) {
+      for (int x1 : {x0, std::min(w - 1, x0 + 1), w - 1}) {
+        SCOPED_TRACE(testing::Message() << "w " << w << " columns " << x0 << ".." << x1);
+        auto px = desktopPixels(w, 20, 3);
+        FrameComparer comparer;
+        comparer.compare(imageOf(px, w, 20));
+        px[(static_cast<size_t>(3) * w + x0) * 4 + 1] ^= 0x40;   // row 3
+        px[(static_cast<size_t>(17) * w + x1) * 4 + 2] ^= 0x01;  // row 17, the next band
+        auto changes = comparer.compare(imageOf(px, w, 20));
+        EXPECT_EQ(changes.rects, (std::vector<ChangeRect>{{x0, 0, 1, 16}, {x1, 16, 1, 4}}));
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace cvl::test
