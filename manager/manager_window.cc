@@ -2,6 +2,9 @@
 
 #include <QFont>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPalette>
 #include <QQmlContext>
 #include <QQuickStyle>
@@ -13,7 +16,40 @@
 
 namespace cvl {
 
+namespace {
+
+// The app's icon (the same drawing as packaging/corvello.svg), for window lists and title bars
+// of X11 sessions; the desktop entry's icon serves everywhere else.
+QIcon appIcon() {
+  QIcon icon;
+  for (int size : {32, 64, 128}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / 128.0, size / 128.0);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x25, 0x63, 0xeb));
+    painter.drawRoundedRect(QRectF(4, 4, 120, 120), 28, 28);
+    QPen white(Qt::white, 8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    painter.setPen(white);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(24, 30, 80, 54), 7, 7);
+    painter.drawLine(QPointF(48, 100), QPointF(80, 100));
+    painter.drawLine(QPointF(64, 84), QPointF(64, 100));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::white);
+    painter.drawEllipse(QPointF(64, 57), 9, 9);
+    painter.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
+}
+
+}  // namespace
+
 void setUpManagerLook(QGuiApplication& app) {
+  app.setWindowIcon(appIcon());
   // Fusion is the Qt Quick Controls style that reads as a desktop app on every Linux desktop.
   // Colours, sizes and the mapping of the product's text styles live in qml/Theme.qml.
   QQuickStyle::setStyle(QStringLiteral("Fusion"));
