@@ -112,24 +112,35 @@ BENCHMARK(BM_CaptureEncode)->MeasureProcessCPUTime()->Unit(benchmark::kMilliseco
 
 // ---- The fan-out ----
 
+// Answers at once from a queue of its own, as the engine does from its sequences.
 class IdleEngine : public FabricEngine {
  public:
   void startCapture() override {}
   void stopCapture() override {}
   void releaseAll() override {}
-  bool injectBinary(std::span<const uint8_t>) override { return false; }
-  bool injectEvent(const InputEvent&) override { return false; }
-  std::optional<FpsApplied> applySettings(std::optional<double>, std::optional<int64_t>,
-                                          std::optional<int64_t>,
-                                          std::optional<int64_t>) override {
-    return std::nullopt;
+  void releaseHeld() override {}
+  void injectBinary(std::vector<uint8_t>, Reply<bool> done) override {
+    later([done] { done(false); });
   }
-  nlohmann::json monitorsMessage() override { return {{"type", "monitors"}}; }
-  bool viewOnly() override { return false; }
-  void setViewOnly(bool) override {}
-  std::string clipboardText() override { return ""; }
-  void setClipboard(const std::string&) override {}
+  void injectEvent(InputEvent) override {}
+  void applySettings(std::optional<double>, std::optional<int64_t>, std::optional<int64_t>,
+                     std::optional<int64_t>, Reply<std::optional<FpsApplied>> done) override {
+    later([done] { done(std::nullopt); });
+  }
+  void monitorsMessage(Reply<nlohmann::json> done) override {
+    later([done] { done({{"type", "monitors"}}); });
+  }
+  void setViewOnly(bool on, Reply<bool> done) override { later([done, on] { done(on); }); }
+  void clipboardText(Reply<std::string> done) override { later([done] { done(""); }); }
+  void setClipboard(std::string, std::function<void()> done) override { later(done); }
   void setOnFrame(FrameCallback) override {}
+  void shutdown(std::function<void()> done) override { later(done); }
+
+ private:
+  void later(std::function<void()> f) {
+    if (f) queue_.async(std::move(f));
+  }
+  SerialQueue queue_{"cvl.frameloop"};
 };
 
 const char* DEVICE = "bench-host";

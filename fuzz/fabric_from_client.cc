@@ -15,25 +15,39 @@ namespace {
 
 using namespace cvl;
 
+// Answers from a queue of its own, as the engine does from its sequences; the harness waits
+// for that queue as well as the viewers' after every input.
 class QuietEngine : public FabricEngine {
  public:
   void startCapture() override {}
   void stopCapture() override {}
   void releaseAll() override {}
-  bool injectBinary(std::span<const uint8_t> frame) override { return !frame.empty() && frame[0] & 1; }
-  bool injectEvent(const InputEvent&) override { return false; }
-  std::optional<FpsApplied> applySettings(std::optional<double> fps, std::optional<int64_t>,
-                                          std::optional<int64_t>,
-                                          std::optional<int64_t>) override {
-    if (!fps) return std::nullopt;
-    return FpsApplied{1, 1};
+  void releaseHeld() override {}
+  void injectBinary(std::vector<uint8_t> frame, Reply<bool> done) override {
+    bool resync = !frame.empty() && frame[0] & 1;
+    queue.async([done, resync] { done(resync); });
   }
-  nlohmann::json monitorsMessage() override { return {{"type", "monitors"}}; }
-  bool viewOnly() override { return false; }
-  void setViewOnly(bool) override {}
-  std::string clipboardText() override { return "clip"; }
-  void setClipboard(const std::string&) override {}
+  void injectEvent(InputEvent) override {}
+  void applySettings(std::optional<double> fps, std::optional<int64_t>, std::optional<int64_t>,
+                     std::optional<int64_t>, Reply<std::optional<FpsApplied>> done) override {
+    std::optional<FpsApplied> answer;
+    if (fps) answer = FpsApplied{1, 1};
+    queue.async([done, answer] { done(answer); });
+  }
+  void monitorsMessage(Reply<nlohmann::json> done) override {
+    queue.async([done] { done({{"type", "monitors"}}); });
+  }
+  void setViewOnly(bool on, Reply<bool> done) override {
+    queue.async([done, on] { done(on); });
+  }
+  void clipboardText(Reply<std::string> done) override {
+    queue.async([done] { done("clip"); });
+  }
+  void setClipboard(std::string, std::function<void()> done) override { queue.async(done); }
   void setOnFrame(FrameCallback) override {}
+  void shutdown(std::function<void()> done) override { queue.async(done); }
+
+  SerialQueue queue{"cvl.frameloop"};
 };
 
 struct Rig {
@@ -41,7 +55,8 @@ struct Rig {
     FabricConfig config{"dev", "token", "ws://127.0.0.1:9", std::nullopt, std::nullopt};
     FabricClient::Options options;
     options.canInject = [] { return false; };
-    client = FabricClient::make(config, std::make_shared<QuietEngine>(), options);
+    engine = std::make_shared<QuietEngine>();
+    client = FabricClient::make(config, engine, options);
     client->addClient(1, "owner");
     client->fromClient(1, peer.hello());
     auto viewer = client->viewer(1);
@@ -50,6 +65,7 @@ struct Rig {
     peer.complete(viewer->hs.publicKey());
     client->addClient(2, "viewer");
   }
+  std::shared_ptr<QuietEngine> engine;
   std::shared_ptr<FabricClient> client;
   ViewerPeer peer;
 };
@@ -58,6 +74,7 @@ struct Rig {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Rig* rig = new Rig();
+  static auto* engine = rig->engine.get();
   if (size == 0) return 0;
   std::span<const uint8_t> rest(data + 1, size - 1);
   switch (data[0] % 3) {
@@ -74,6 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (uint32_t id : {1u, 2u}) {
     auto viewer = rig->client->viewer(id);
     if (viewer) {
+      viewer->queue.sync([] {});
+      engine->queue.sync([] {});  // its answers, and what they send on
       viewer->queue.sync([] {});
     } else if (id == 1) {
       std::abort();  // the keyed viewer was dropped

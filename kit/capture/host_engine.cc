@@ -7,6 +7,18 @@
 
 namespace cvl {
 
+namespace {
+
+// Work that runs `f` on the engine while it exists, and does nothing once it has gone.
+template <typename F>
+Work holding(std::weak_ptr<HostEngine> weak, F f) {
+  return [weak = std::move(weak), f = std::move(f)]() mutable {
+    if (auto self = weak.lock()) f(*self);
+  };
+}
+
+}  // namespace
+
 HostEngine::Platform HostEngine::systemPlatform() {
   Platform p;
   p.capture = x11CapturePlatform();
@@ -24,55 +36,117 @@ std::shared_ptr<HostEngine> HostEngine::make(int64_t monitorIndex, Platform plat
 }
 
 HostEngine::HostEngine(int64_t monitorIndex, Platform platform)
-    : pasteboard_(std::move(platform.pasteboard)),
-      capturer_(monitorIndex, std::move(platform.capture)),
+    : scheduler_(platform.scheduler ? platform.scheduler : Scheduler::system()),
+      pasteboard_(std::move(platform.pasteboard)),
+      engineQueue_(std::make_shared<SerialQueue>("cvl.frameloop", scheduler_)),
+      capturer_(std::make_shared<ScreenCapturer>(monitorIndex, std::move(platform.capture))),
       monitorIndex_(monitorIndex),
-      injector_(std::move(platform.poster), std::move(platform.uptime)) {}
+      inputQueue_("cvl.input", scheduler_),
+      poster_(std::move(platform.poster)),
+      injector_(poster_, std::move(platform.uptime)) {
+  status_.monitorIndex = monitorIndex;
+}
 
 HostEngine::~HostEngine() {
-  std::lock_guard lock(mutex_);
+  // Nothing else refers to the engine any more: its queued work holds it weakly. A capture
+  // job still running keeps the capturer alive and stops it when it ends.
   frameTimer_.cancel();
 }
 
+// ---- Capture ----
+
 void HostEngine::startCapture() {
-  std::lock_guard lock(mutex_);
-  if (running_) return;
-  running_ = true;
-  capturer_.start();
-  restartTimer();
+  engineQueue_->async(holding(weak_from_this(), [](HostEngine& e) {
+    if (e.leaving_ || e.running_) return;
+    e.running_ = true;
+    e.publishStatus();
+    e.queueCaptureJob({CaptureJob::Kind::start});
+  }));
 }
 
 void HostEngine::stopCapture() {
-  std::lock_guard lock(mutex_);
-  running_ = false;
-  frameTimer_.cancel();
-  frameTimer_ = {};
-  capturer_.stop();
+  engineQueue_->async(holding(weak_from_this(), [](HostEngine& e) {
+    e.running_ = false;
+    e.frameTimer_.cancel();
+    e.frameTimer_ = {};
+    e.publishStatus();
+    e.queueCaptureJob({CaptureJob::Kind::stop});
+  }));
+}
+
+void HostEngine::queueCaptureJob(CaptureJob job) {
+  if (job.kind == CaptureJob::Kind::stop) {
+    // A start that has not begun yet need not begin at all, and one stop is enough.
+    std::erase_if(captureJobs_, [](const CaptureJob& j) { return j.kind == CaptureJob::Kind::start; });
+    if (!captureJobs_.empty() && captureJobs_.back().kind == CaptureJob::Kind::stop) return;
+  }
+  captureJobs_.push_back(job);
+  pumpCapture();
+}
+
+void HostEngine::pumpCapture() {
+  while (!captureBusy_ && !captureJobs_.empty()) {
+    CaptureJob job = captureJobs_.front();
+    captureJobs_.pop_front();
+    switch (job.kind) {
+      case CaptureJob::Kind::stop:
+        capturer_->stop();
+        break;
+      case CaptureJob::Kind::setFrameRate:
+        capturer_->setFrameRate(job.value);
+        break;
+      case CaptureJob::Kind::start:
+      case CaptureJob::Kind::selectMonitor: {
+        // These wait for the capture stream (up to 8 s): the capturer goes to a thread of its
+        // own meanwhile, and nothing here touches it until the job reports back.
+        captureBusy_ = true;
+        publishStatus();
+        runBlocking("cvl.capture", [capturer = capturer_, job, queue = engineQueue_,
+                                    weak = weak_from_this()] {
+          if (job.kind == CaptureJob::Kind::start) {
+            capturer->start();
+          } else {
+            capturer->selectMonitor(job.value);
+          }
+          queue->async(holding(weak, [kind = job.kind](HostEngine& e) { e.captureJobDone(kind); }));
+        });
+        return;
+      }
+    }
+  }
+}
+
+void HostEngine::captureJobDone(CaptureJob::Kind kind) {
+  captureBusy_ = false;
+  publishStatus();
+  // The first frame is grabbed at once, not one interval after the start.
+  if (kind == CaptureJob::Kind::start && running_ && !leaving_) restartTimer();
+  if (leaving_) {
+    capturer_->stop();
+    return;
+  }
+  pumpCapture();
 }
 
 void HostEngine::restartTimer() {
   frameTimer_.cancel();
-  std::weak_ptr<HostEngine> weak = weak_from_this();
-  frameTimer_ = timerQueue_.every(Duration::zero(), std::chrono::milliseconds(frameIntervalMs_),
-                                  [weak] {
-                                    if (auto self = weak.lock()) self->tick();
-                                  });
+  frameTimer_ = engineQueue_->every(Duration::zero(), std::chrono::milliseconds(frameIntervalMs_),
+                                   holding(weak_from_this(), [](HostEngine& e) { e.tick(); }));
 }
 
 void HostEngine::tick() {
-  std::optional<GrabResult> frame;
-  FrameCallback consumer;
-  {
-    std::lock_guard lock(mutex_);
-    if (!running_) return;
-    frame = capturer_.grab(maxEdge_, quality_);
-    if (!frame) return;
-    injector_.setGeometry(frame->geometry);
-    consumer = onFrame_;
-  }
-  // Outside the lock, so that the consumer may call back into the engine; ticks are serial,
-  // so there is still only one frame in flight.
-  if (consumer) consumer(frame->jpeg, frame->width, frame->height);
+  // While the capturer is away starting or switching there is nothing to grab.
+  if (!running_ || captureBusy_ || leaving_) return;
+  produceFrame();
+}
+
+// The one place where frames are made: the newest image, scaled and encoded; its geometry to
+// the injector (so input maps onto the picture the viewers get next), its JPEG to the consumer.
+void HostEngine::produceFrame() {
+  std::optional<GrabResult> frame = capturer_->grab(maxEdge_, quality_);
+  if (!frame) return;
+  injector_.setGeometry(frame->geometry);
+  if (onFrame_) onFrame_(frame->jpeg, frame->width, frame->height);
 }
 
 std::optional<int64_t> HostEngine::roundFps(double fps) {
@@ -84,111 +158,175 @@ std::optional<int64_t> HostEngine::roundFps(double fps) {
   return static_cast<int64_t>(r);
 }
 
-std::optional<std::pair<int64_t, int64_t>> HostEngine::applySettings(
-    std::optional<double> fps, std::optional<int64_t> quality, std::optional<int64_t> maxEdge,
-    std::optional<int64_t> monitor) {
-  std::lock_guard lock(mutex_);
-  std::optional<std::pair<int64_t, int64_t>> result;
-  if (fps) {
-    if (auto asked = roundFps(*fps)) {
-      int64_t applied = std::clamp<int64_t>(*asked, 1, MAX_FPS);
-      frameIntervalMs_ = std::lround(1000.0 / static_cast<double>(applied));
-      if (running_) restartTimer();
-      capturer_.setFrameRate(applied);
-      result = std::make_pair(*asked, applied);
+void HostEngine::applySettings(std::optional<double> fps, std::optional<int64_t> quality,
+                               std::optional<int64_t> maxEdge, std::optional<int64_t> monitor,
+                               Reply<std::optional<FpsPair>> done) {
+  engineQueue_->async(holding(weak_from_this(), [=, done = std::move(done)](HostEngine& e) {
+    std::optional<FpsPair> result;
+    if (fps) {
+      if (auto asked = roundFps(*fps)) {
+        int64_t applied = std::clamp<int64_t>(*asked, 1, MAX_FPS);
+        e.frameIntervalMs_ = std::lround(1000.0 / static_cast<double>(applied));
+        if (e.running_ && e.frameTimer_) e.restartTimer();
+        e.queueCaptureJob({CaptureJob::Kind::setFrameRate, applied});
+        result = FpsPair(*asked, applied);
+      }
     }
-  }
-  if (quality) quality_ = std::clamp<int64_t>(*quality, 1, 100);
-  if (maxEdge) maxEdge_ = std::max<int64_t>(*maxEdge, 0);
-  if (monitor && *monitor != monitorIndex_) {
-    monitorIndex_ = *monitor;
-    capturer_.selectMonitor(*monitor);
-  }
-  return result;
+    if (quality) e.quality_ = std::clamp<int64_t>(*quality, 1, 100);
+    if (maxEdge) e.maxEdge_ = std::max<int64_t>(*maxEdge, 0);
+    if (monitor && *monitor != e.monitorIndex_) {
+      e.monitorIndex_ = *monitor;
+      e.queueCaptureJob({CaptureJob::Kind::selectMonitor, *monitor});
+    }
+    e.publishStatus();
+    if (done) done(result);
+  }));
 }
 
-nlohmann::json HostEngine::monitorsMessage() {
-  DisplayServices& displays = capturer_.displays();  // thread-safe on its own
-  auto ids = displays.activeDisplays();
-  DisplayId mainId = displays.mainDisplay();
-  nlohmann::json list = nlohmann::json::array();
-  int64_t virtualW = 0, virtualH = 0;
-  for (size_t i = 0; i < ids.size(); ++i) {
-    DisplayBounds b = displays.bounds(ids[i]);
-    list.push_back({{"index", static_cast<int64_t>(i)},
-                    {"w", static_cast<int64_t>(b.width)},
-                    {"h", static_cast<int64_t>(b.height)},
-                    {"primary", ids[i] == mainId}});
-    virtualW = std::max(virtualW, static_cast<int64_t>(b.x + b.width));
-    virtualH = std::max(virtualH, static_cast<int64_t>(b.y + b.height));
-  }
-  return {{"type", "monitors"},
-          {"monitors", std::move(list)},
-          {"selected", monitorIndex()},
-          {"virtualW", virtualW},
-          {"virtualH", virtualH}};
-}
-
-bool HostEngine::injectBinary(std::span<const uint8_t> data) {
-  if (viewOnly_) return false;
-  std::lock_guard lock(inputMutex_);
-  ReceiveResult r = receiver_.receive(data);
-  injector_.inject(r.commands);
-  return r.needsResync;
-}
-
-bool HostEngine::injectEvent(const InputEvent& event) {
-  if (viewOnly_) return false;
-  std::lock_guard lock(inputMutex_);
-  ReceiveResult r = receiver_.receive(event);
-  injector_.inject(r.commands);
-  return r.needsResync;
-}
-
-void HostEngine::releaseAll() {
-  std::lock_guard lock(inputMutex_);
-  injector_.inject(receiver_.reset());
-  injector_.inject(blindRelease());
-  viewOnly_ = false;
-}
-
-std::string HostEngine::clipboardText() {
-  if (!pasteboard_) return "";
-  return pasteboard_->text().value_or("");
-}
-
-void HostEngine::setClipboard(const std::string& text) {
-  if (pasteboard_) pasteboard_->setText(text);
-}
-
-int64_t HostEngine::frameIntervalMs() const {
-  std::lock_guard lock(mutex_);
-  return frameIntervalMs_;
-}
-
-int64_t HostEngine::quality() const {
-  std::lock_guard lock(mutex_);
-  return quality_;
-}
-
-int64_t HostEngine::maxEdge() const {
-  std::lock_guard lock(mutex_);
-  return maxEdge_;
-}
-
-int64_t HostEngine::monitorIndex() const {
-  std::lock_guard lock(mutex_);
-  return monitorIndex_;
-}
-
-HostEngine::FrameCallback HostEngine::onFrame() const {
-  std::lock_guard lock(mutex_);
-  return onFrame_;
+void HostEngine::monitorsMessage(Reply<nlohmann::json> done) {
+  engineQueue_->async(holding(weak_from_this(), [done = std::move(done)](HostEngine& e) {
+    // The display services are safe to use while the capturer itself is lent out.
+    DisplayServices& displays = e.capturer_->displays();
+    auto ids = displays.activeDisplays();
+    DisplayId mainId = displays.mainDisplay();
+    nlohmann::json list = nlohmann::json::array();
+    int64_t virtualW = 0, virtualH = 0;
+    for (size_t i = 0; i < ids.size(); ++i) {
+      DisplayBounds b = displays.bounds(ids[i]);
+      list.push_back({{"index", static_cast<int64_t>(i)},
+                      {"w", static_cast<int64_t>(b.width)},
+                      {"h", static_cast<int64_t>(b.height)},
+                      {"primary", ids[i] == mainId}});
+      virtualW = std::max(virtualW, static_cast<int64_t>(b.x + b.width));
+      virtualH = std::max(virtualH, static_cast<int64_t>(b.y + b.height));
+    }
+    if (done) {
+      done({{"type", "monitors"},
+            {"monitors", std::move(list)},
+            {"selected", e.monitorIndex_},
+            {"virtualW", virtualW},
+            {"virtualH", virtualH}});
+    }
+  }));
 }
 
 void HostEngine::setOnFrame(FrameCallback callback) {
-  std::lock_guard lock(mutex_);
-  onFrame_ = std::move(callback);
+  engineQueue_->async(holding(weak_from_this(), [callback = std::move(callback)](HostEngine& e) {
+    e.onFrame_ = callback;
+  }));
+}
+
+void HostEngine::publishStatus() {
+  std::lock_guard lock(statusMutex_);
+  status_ = {frameIntervalMs_, quality_, maxEdge_, monitorIndex_, running_, captureBusy_};
+}
+
+HostEngine::Status HostEngine::status() const {
+  std::lock_guard lock(statusMutex_);
+  return status_;
+}
+
+// ---- Input ----
+
+bool HostEngine::inject(const ReceiveResult& result) {
+  injector_.inject(result.commands);
+  return result.needsResync;
+}
+
+void HostEngine::injectBinary(std::vector<uint8_t> frame, Reply<bool> done) {
+  inputQueue_.async(holding(weak_from_this(), [frame = std::move(frame), done = std::move(done)](
+                                                  HostEngine& e) {
+    bool resync = false;
+    if (!e.inputClosed_ && !e.viewOnly_) resync = e.inject(e.receiver_.receive(frame));
+    if (done) done(resync);
+  }));
+}
+
+void HostEngine::injectEvent(InputEvent event, Reply<bool> done) {
+  inputQueue_.async(holding(weak_from_this(), [event = std::move(event), done = std::move(done)](
+                                                  HostEngine& e) {
+    bool resync = false;
+    if (!e.inputClosed_ && !e.viewOnly_) resync = e.inject(e.receiver_.receive(event));
+    if (done) done(resync);
+  }));
+}
+
+void HostEngine::letGo() {
+  injector_.inject(receiver_.reset());
+  injector_.inject(blindRelease());
+  // Whatever the system still has down from us, should the record have been out of step.
+  if (poster_) poster_->releaseAll();
+}
+
+void HostEngine::releaseAll(Work done) {
+  inputQueue_.async(holding(weak_from_this(), [done = std::move(done)](HostEngine& e) {
+    e.letGo();
+    e.viewOnly_ = false;
+    if (done) done();
+  }));
+}
+
+void HostEngine::releaseHeld(Work done) {
+  inputQueue_.async(holding(weak_from_this(), [done = std::move(done)](HostEngine& e) {
+    e.letGo();
+    if (done) done();
+  }));
+}
+
+void HostEngine::setViewOnly(bool on, Reply<bool> done) {
+  inputQueue_.async(holding(weak_from_this(), [on, done = std::move(done)](HostEngine& e) {
+    e.viewOnly_ = on;
+    if (done) done(e.viewOnly_);
+  }));
+}
+
+// ---- Clipboard ----
+
+void HostEngine::clipboardText(Reply<std::string> done) {
+  if (!pasteboard_) {
+    if (done) done("");
+    return;
+  }
+  pasteboard_->readText([done = std::move(done)](std::optional<std::string> text) {
+    if (done) done(text.value_or(""));
+  });
+}
+
+void HostEngine::setClipboard(std::string text, Work done) {
+  if (!pasteboard_) {
+    if (done) done();
+    return;
+  }
+  pasteboard_->writeText(std::move(text), std::move(done));
+}
+
+// ---- Leaving ----
+
+void HostEngine::shutdown(Work done) {
+  auto pending = std::make_shared<std::atomic<int>>(2);
+  auto finish = [pending, done = std::move(done)] {
+    if (pending->fetch_sub(1) == 1 && done) done();
+  };
+  std::weak_ptr<HostEngine> weak = weak_from_this();
+  inputQueue_.async([weak, finish] {
+    if (auto self = weak.lock()) {
+      self->letGo();
+      self->inputClosed_ = true;
+    }
+    finish();
+  });
+  engineQueue_->async([weak, finish] {
+    if (auto self = weak.lock()) {
+      self->leaving_ = true;
+      self->running_ = false;
+      self->frameTimer_.cancel();
+      self->captureJobs_.clear();
+      // A start still in progress stops the capturer when it reports back.
+      if (!self->captureBusy_) self->capturer_->stop();
+      self->publishStatus();
+    }
+    finish();
+  });
 }
 
 }  // namespace cvl

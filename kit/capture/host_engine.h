@@ -1,20 +1,26 @@
 #pragma once
 // HostEngine: the host agent's media core, one per process. Owns the screen capturer, the
 // input receiver and the input injector, and runs the frame loop: while capture runs, a
-// repeating timer on the serial queue "cvl.frameloop" grabs one frame per tick, hands its
-// geometry to the injector and its JPEG to the frame consumer (the fabric client). Viewer
-// settings, the monitors report, view-only, input and the clipboard go through it as well.
+// repeating timer grabs one frame per tick, hands its geometry to the injector and its JPEG to
+// the frame consumer (the fabric client). Viewer settings, the monitors report, view-only,
+// input and the clipboard go through it as well.
 //
-// Threads: any thread may call any operation. Capture state (the capturer, running, the
-// settings, the timer, onFrame) is serialised by one lock that is also held around the body of
-// a tick, so selectMonitor never runs inside a grab; input (receiver and injector) has a lock of
-// its own so typing never waits behind a grab or a capture start. startCapture and a monitor
-// change may block their caller for up to 8 s while a stream starts. onFrame runs on
-// "cvl.frameloop" outside the lock and must return quickly. Created through make(): the timer
-// holds the engine weakly.
+// Sequences. Every operation posts to the sequence that owns its state and returns at once;
+// results come back through a callback that runs on that sequence (it must be short and post
+// onward). Nobody waits for anybody:
+//   "cvl.frameloop"  the capture state (capturer, settings, timer, frame consumer), the ticks
+//                    and the monitors report. Starting the capturer and switching monitors
+//                    block for up to 8 s, so they run on a capture thread of their own while
+//                    the capturer is lent to it; ticks grab nothing meanwhile, and requests
+//                    that reach the capturer wait their turn in order.
+//   "cvl.input"      the receiver, the injector's held state and view-only. The geometry that
+//                    ticks hand to the injector is one value behind a small lock of its own.
+//   the pasteboard's own thread: clipboard reads and writes, in the order asked for.
+// Created through make(): every callback holds the engine weakly.
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -45,6 +51,10 @@ class HostEngine : public std::enable_shared_from_this<HostEngine> {
 
   using FrameCallback = std::function<void(const std::vector<uint8_t>& jpeg, int64_t width,
                                            int64_t height)>;
+  template <typename T>
+  using Reply = std::function<void(T)>;
+  // The frame rate a viewer asked for (rounded) and the one applied (1 to MAX_FPS).
+  using FpsPair = std::pair<int64_t, int64_t>;
 
   // The system pieces the engine drives; fakes in tests.
   struct Platform {
@@ -52,6 +62,8 @@ class HostEngine : public std::enable_shared_from_this<HostEngine> {
     std::shared_ptr<EventPoster> poster;
     std::shared_ptr<Pasteboard> pasteboard;
     InputInjector::Clock uptime = InputInjector::systemUptime;
+    // Where the engine's sequences run; the system's when empty.
+    std::shared_ptr<Scheduler> scheduler;
   };
   // The pieces of the system this build runs on (X11 through $DISPLAY).
   static Platform systemPlatform();
@@ -62,39 +74,55 @@ class HostEngine : public std::enable_shared_from_this<HostEngine> {
   HostEngine(const HostEngine&) = delete;
   HostEngine& operator=(const HostEngine&) = delete;
 
+  // ---- Capture ("cvl.frameloop") ----
   void startCapture();
   void stopCapture();
-
-  // What a viewer's settings message carries, each absent when not sent. The result is
+  // What a viewer's settings message carries, each absent when not sent. `done` gets
   // (asked, applied) frame rates when a usable fps was given.
-  std::optional<std::pair<int64_t, int64_t>> applySettings(std::optional<double> fps,
-                                                           std::optional<int64_t> quality,
-                                                           std::optional<int64_t> maxEdge,
-                                                           std::optional<int64_t> monitor);
-
+  void applySettings(std::optional<double> fps, std::optional<int64_t> quality,
+                     std::optional<int64_t> maxEdge, std::optional<int64_t> monitor,
+                     Reply<std::optional<FpsPair>> done = nullptr);
   // {"type": "monitors", "monitors": [{"index", "w", "h", "primary"}...], "selected",
   //  "virtualW", "virtualH"}, built fresh from the active displays.
-  nlohmann::json monitorsMessage();
-
-  // One input frame or decoded event; true when the viewer should send a snapshot.
-  bool injectBinary(std::span<const uint8_t> data);
-  bool injectEvent(const InputEvent& event);
-  // Lets go of everything held (the held record, then a blind release) and ends view-only.
-  void releaseAll();
-
-  // The clipboard's text, "" when it holds none.
-  std::string clipboardText();
-  void setClipboard(const std::string& text);
-
-  InputInjector& injector() { return injector_; }
-  int64_t frameIntervalMs() const;
-  int64_t quality() const;
-  int64_t maxEdge() const;
-  int64_t monitorIndex() const;
-  bool viewOnly() const { return viewOnly_; }
-  void setViewOnly(bool on) { viewOnly_ = on; }
-  FrameCallback onFrame() const;
+  void monitorsMessage(Reply<nlohmann::json> done);
+  // Replaces the frame consumer; called on "cvl.frameloop" for every frame.
   void setOnFrame(FrameCallback callback);
+
+  // ---- Input ("cvl.input") ----
+  // One input frame or decoded event; `done` gets true when the viewer should send a snapshot.
+  void injectBinary(std::vector<uint8_t> frame, Reply<bool> done = nullptr);
+  void injectEvent(InputEvent event, Reply<bool> done = nullptr);
+  // Lets go of everything held (the held record, then a blind release, then whatever the
+  // poster still holds) and ends view-only: input control has ended.
+  void releaseAll(Work done = nullptr);
+  // The same without touching view-only: control has passed to another viewer.
+  void releaseHeld(Work done = nullptr);
+  // `done` gets the new value.
+  void setViewOnly(bool on, Reply<bool> done = nullptr);
+
+  // ---- Clipboard (the pasteboard's thread) ----
+  // The clipboard's text, "" when it holds none.
+  void clipboardText(Reply<std::string> done);
+  void setClipboard(std::string text, Work done = nullptr);
+
+  // ---- Leaving ----
+  // Releases everything held, stops capture and ignores input from then on; `done` runs once
+  // both are finished (a capture start still in progress is not waited for).
+  void shutdown(Work done);
+
+  // ---- Reading the state (any thread) ----
+  struct Status {
+    int64_t frameIntervalMs = INITIAL_FRAME_INTERVAL_MS;
+    int64_t quality = INITIAL_QUALITY;
+    int64_t maxEdge = 0;
+    int64_t monitorIndex = 0;
+    bool running = false;      // capture asked for and not stopped
+    bool captureBusy = false;  // the capturer is away starting or switching monitors
+  };
+  // A copy published by "cvl.frameloop" after every change.
+  Status status() const;
+  bool viewOnly() const { return viewOnly_; }
+  CaptureGeometry geometry() const { return injector_.geometry(); }
 
   // The frame rate as a viewer asks for it: rounded half away from zero, saturated to the
   // 64-bit range; absent for NaN and infinities.
@@ -102,25 +130,52 @@ class HostEngine : public std::enable_shared_from_this<HostEngine> {
 
  private:
   HostEngine(int64_t monitorIndex, Platform platform);
-  void restartTimer();  // with mutex_ held
-  void tick();
 
+  // A request for the capturer, run in order of arrival (see pumpCapture).
+  struct CaptureJob {
+    enum class Kind { start, stop, selectMonitor, setFrameRate } kind;
+    int64_t value = 0;
+  };
+
+  // On "cvl.frameloop".
+  void queueCaptureJob(CaptureJob job);
+  void pumpCapture();
+  void captureJobDone(CaptureJob::Kind kind);
+  void restartTimer();
+  void tick();
+  void produceFrame();
+  void publishStatus();
+
+  // On "cvl.input".
+  bool inject(const ReceiveResult& result);
+  void letGo();
+
+  std::shared_ptr<Scheduler> scheduler_;
   std::shared_ptr<Pasteboard> pasteboard_;
 
-  mutable std::mutex mutex_;  // everything below up to the input section
-  ScreenCapturer capturer_;
+  // "cvl.frameloop" state.
+  std::shared_ptr<SerialQueue> engineQueue_;  // shared with the capture thread's report
+  std::shared_ptr<ScreenCapturer> capturer_;  // lent to the capture thread while busy
+  bool captureBusy_ = false;
+  std::deque<CaptureJob> captureJobs_;
   int64_t frameIntervalMs_ = INITIAL_FRAME_INTERVAL_MS;
   int64_t quality_ = INITIAL_QUALITY;
   int64_t maxEdge_ = 0;
   int64_t monitorIndex_;
   TimerHandle frameTimer_;
   bool running_ = false;
+  bool leaving_ = false;
   FrameCallback onFrame_;
-  SerialQueue timerQueue_{"cvl.frameloop"};
 
-  std::mutex inputMutex_;  // receiver_ and the injector's input state
-  InputInjector injector_;
+  mutable std::mutex statusMutex_;
+  Status status_;
+
+  // "cvl.input" state.
+  SerialQueue inputQueue_;
+  std::shared_ptr<EventPoster> poster_;
+  InputInjector injector_;  // its geometry is thread-safe on its own
   Receiver receiver_;
+  bool inputClosed_ = false;
   std::atomic<bool> viewOnly_{false};
 };
 

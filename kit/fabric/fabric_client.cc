@@ -164,16 +164,11 @@ void FabricClient::handleControl(const nlohmann::json& object) {
   if (!control) return;
   if (auto* join = std::get_if<ClientJoin>(&*control)) {
     addClient(join->clientId, join->role);
-  } else if (auto* leave = std::get_if<ClientLeave>(&*control)) {
-    dropClient(leave->clientId, leave->reason);
+  } else if (auto* gone = std::get_if<ClientLeave>(&*control)) {
+    dropClient(gone->clientId, gone->reason);
   } else {
     Log::line("[fabric] replaced by a newer host instance \u2014 exiting");
-    {
-      std::lock_guard guard(lock_);
-      stopped_ = true;
-    }
-    engine_->stopCapture();
-    options_.onReplaced();
+    leave(options_.onReplaced);
   }
 }
 
@@ -212,13 +207,58 @@ void FabricClient::startPing(int64_t gen) {
   previous.cancel();
 }
 
-void FabricClient::cancelTask(uint16_t closeCode) {
+void FabricClient::cancelTask(uint16_t closeCode, std::function<void()> closed) {
   std::shared_ptr<WebSocketTask> task;
   {
     std::lock_guard guard(lock_);
     task = std::exchange(task_, nullptr);
   }
-  if (task) task->cancel(closeCode);
+  if (task) {
+    task->close(closeCode, std::move(closed));
+  } else if (closed) {
+    closed();
+  }
+}
+
+void FabricClient::leave(std::function<void()> done) {
+  // `done` runs once, when the steps below are finished or when the time is up.
+  struct Once {
+    std::mutex mutex;
+    std::function<void()> done;
+    void run() {
+      std::function<void()> f;
+      {
+        std::lock_guard guard(mutex);
+        f = std::exchange(done, nullptr);
+      }
+      if (f) f();
+    }
+  };
+  auto once = std::make_shared<Once>();
+  once->done = std::move(done);
+  relayQueue_.asyncAfter(options_.leaveTimeout, [once] { once->run(); });
+
+  std::weak_ptr<FabricClient> weak = weak_from_this();
+  TimerHandle ping;
+  std::vector<std::shared_ptr<ViewerConn>> viewers;
+  {
+    std::lock_guard guard(lock_);
+    stopped_ = true;
+    ++connGen_;  // the connection's callbacks fall silent
+    ping = std::exchange(pingTimer_, {});
+    viewers = std::exchange(viewers_, {});
+    controllerClientId_.reset();
+    for (const auto& v : viewers) v->gone = true;
+    // Under the lock, so that input let through before is handed over before the release.
+    engine_->shutdown([weak, once] {
+      if (auto self = weak.lock()) {
+        self->cancelTask(1001, [once] { once->run(); });
+      } else {
+        once->run();
+      }
+    });
+  }
+  ping.cancel();
 }
 
 void FabricClient::scheduleReconnect(int64_t gen, const std::string& reason) {

@@ -10,9 +10,12 @@
 //
 // Queues: relay messages are handled on "cvl.fabric.relay", one at a time in arrival order;
 // every send and ping leaves from "cvl.fabric.socket-write"; viewer work runs on each
-// viewer's "cvl.viewer.<id>"; frames arrive on the engine's frame loop. `lock_` guards the
-// viewer map, the controller, the generation and the connection state and is never held
-// while calling the engine, the handshake or the network.
+// viewer's "cvl.viewer.<id>"; frames arrive on the engine's frame loop; the engine's answers
+// arrive on its sequences and are posted on to the viewer they are for. Nothing here waits
+// for the engine. `lock_` guards the viewer map, the controller, the generation and the
+// connection state; it is never held across the handshake, the network or anything that
+// blocks. It is held while handing the engine the requests that must stay in order with a
+// change of control (input, releases, capture on and off): those only post.
 
 #include <atomic>
 #include <chrono>
@@ -46,8 +49,11 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
     std::chrono::milliseconds pingInterval = std::chrono::seconds(15);
     // The "canInject" of "input-status"; Permissions::hasAccessibility(false) when empty.
     std::function<bool()> canInject;
-    // Runs after the "replaced" line; ends the process with status 0 at once when empty.
+    // Runs once the client has left in order after the "replaced" notice (see leave());
+    // ends the process with status 0 when empty.
     std::function<void()> onReplaced;
+    // The longest leave() takes before it reports done anyway.
+    std::chrono::milliseconds leaveTimeout = std::chrono::seconds(1);
     // Where the client's queues run and how their timers tell time; the system's when empty.
     std::shared_ptr<Scheduler> scheduler;
   };
@@ -66,6 +72,11 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
   void start();
   // Ends for good: no more dialing, every viewer dropped, the connection closed with 1001.
   void stop();
+  // Ends for good because the process is leaving: no more dialing and no more input, then
+  // everything held is released and capture stopped, then the connection is closed with 1001;
+  // `done` runs after that, or after Options::leaveTimeout, whichever comes first. Viewers are
+  // not dropped one by one (no departure lines): they go with the connection.
+  void leave(std::function<void()> done);
 
   const std::string& sessionId() const { return sessionId_; }
 
@@ -111,8 +122,9 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
   void handleControl(const nlohmann::json& object);
   void startPing(int64_t gen);
   void scheduleReconnect(int64_t gen, const std::string& reason);
-  // Clears the current task and cancels it with `closeCode`, outside the lock.
-  void cancelTask(uint16_t closeCode);
+  // Clears the current task and cancels it with `closeCode`, outside the lock; `closed` runs
+  // once it is gone.
+  void cancelTask(uint16_t closeCode, std::function<void()> closed = nullptr);
   // `done` runs once the frame has been written or dropped.
   void sendToClient(uint32_t clientId, uint8_t tag, std::span<const uint8_t> body,
                     Done done = nullptr);
@@ -127,6 +139,10 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
   void handleSealed(const std::shared_ptr<ViewerConn>& viewer, const Bytes& body);
   void handleMessage(const std::shared_ptr<ViewerConn>& viewer, const nlohmann::json& message);
   bool isDrivingController(const ViewerConn& viewer);
+  bool isDrivingControllerLocked(const ViewerConn& viewer);
+  // With lock_ held: the controller becomes `clientId` (or nobody); when control leaves a
+  // viewer, what it held is released before anyone else's input can reach the engine.
+  void setControllerLocked(std::optional<uint32_t> clientId);
   void makeController(const std::shared_ptr<ViewerConn>& viewer);
 
   void reply(const std::shared_ptr<ViewerConn>& viewer, const nlohmann::json& message);

@@ -48,12 +48,14 @@ void FabricClient::addClient(uint32_t clientId, const std::string& role) {
                            [&](const auto& v) { return v->clientId == clientId; });
     if (it != viewers_.end()) {
       previous = std::exchange(*it, record);
+      previous->gone = true;
+      // The controller id is kept: a rejoining controller is the controller again at once.
+      // What its old connection held is let go all the same: the new one knows nothing of it.
+      if (controllerClientId_ == clientId) engine_->releaseHeld();
     } else {
       viewers_.push_back(record);
     }
-    // The controller id is kept: a rejoining controller is the controller again at once.
   }
-  if (previous) previous->gone = true;
   Log::line("[fabric] client", clientId, previous ? "rejoined as" : "joined as", record->role);
 }
 
@@ -73,26 +75,24 @@ void FabricClient::dropViewer(uint32_t clientId, const std::string& reason,
     if (expected && (it == viewers_.end() || *it != expected)) return;
     if (it != viewers_.end()) {
       removed = *it;
+      removed->gone = true;
       viewers_.erase(it);
     }
-    if (controllerClientId_ == clientId) {
+    left = viewers_.size();
+    if (left == 0) {
+      // The last one: capture stops and everything held is let go (view-only ends).
       controllerClientId_.reset();
+      engine_->stopCapture();
+      engine_->releaseAll();
+    } else if (controllerClientId_ == clientId) {
       auto heir = std::find_if(viewers_.begin(), viewers_.end(),
                                [](const auto& v) { return mayDrive(v->role); });
-      if (heir != viewers_.end()) controllerClientId_ = (*heir)->clientId;
+      setControllerLocked(heir != viewers_.end() ? std::optional((*heir)->clientId)
+                                                 : std::nullopt);
     }
-    left = viewers_.size();
   }
-  if (removed) {
-    removed->gone = true;
-    Log::line("[fabric] client", clientId, "left (" + reason + ")");
-  }
-  if (left == 0) {
-    engine_->stopCapture();
-    engine_->releaseAll();
-  } else {
-    broadcastSession();
-  }
+  if (removed) Log::line("[fabric] client", clientId, "left (" + reason + ")");
+  if (left != 0) broadcastSession();
 }
 
 void FabricClient::dropAll(const std::string& reason) {
@@ -132,13 +132,26 @@ std::vector<std::shared_ptr<ViewerConn>> FabricClient::snapshotViewers() {
 
 bool FabricClient::isDrivingController(const ViewerConn& viewer) {
   std::lock_guard guard(lock_);
-  return !viewer.gone && controllerClientId_ == viewer.clientId && mayDrive(viewer.role);
+  return isDrivingControllerLocked(viewer);
+}
+
+bool FabricClient::isDrivingControllerLocked(const ViewerConn& viewer) {
+  return !stopped_ && !viewer.gone && controllerClientId_ == viewer.clientId &&
+         mayDrive(viewer.role);
+}
+
+void FabricClient::setControllerLocked(std::optional<uint32_t> clientId) {
+  if (controllerClientId_ == clientId) return;
+  // Whatever the controller held stays down no longer than its control: released before
+  // the new controller's input, which is handed over only after this under the same lock.
+  if (controllerClientId_) engine_->releaseHeld();
+  controllerClientId_ = clientId;
 }
 
 void FabricClient::makeController(const std::shared_ptr<ViewerConn>& viewer) {
   {
     std::lock_guard guard(lock_);
-    controllerClientId_ = viewer->clientId;
+    setControllerLocked(viewer->clientId);
   }
   sendInputStatus(viewer);
 }
@@ -183,20 +196,20 @@ void FabricClient::handleHello(const std::shared_ptr<ViewerConn>& viewer, const 
 }
 
 void FabricClient::keyAgreementComplete(const std::shared_ptr<ViewerConn>& viewer) {
-  engine_->startCapture();
   {
-    std::unique_lock guard(lock_);
-    if (viewer->gone) {
-      // The viewer left while capture was starting. When it was the last one, its departure
-      // may have stopped capture before this start: stop it again.
-      bool empty = viewers_.empty();
-      guard.unlock();
-      if (empty) engine_->stopCapture();
-      return;
-    }
-    if (!controllerClientId_ && mayDrive(viewer->role)) controllerClientId_ = viewer->clientId;
+    std::lock_guard guard(lock_);
+    // A viewer that has already left starts nothing: its departure may have stopped capture
+    // already. Otherwise the start is handed over before any departure can stop it again.
+    if (viewer->gone || stopped_) return;
+    // Capture starts in the background (that may take seconds); its frames reach this
+    // viewer only after the greeting below, which is sealed right here on its queue.
+    engine_->startCapture();
+    if (!controllerClientId_ && mayDrive(viewer->role)) setControllerLocked(viewer->clientId);
   }
-  reply(viewer, {{"type", "you"}, {"participantId", viewer->pid}, {"sessionId", sessionId_}});
+  if (auto text = serialise(
+          {{"type", "you"}, {"participantId", viewer->pid}, {"sessionId", sessionId_}})) {
+    sealAndSendNow(viewer, *text, nullptr);
+  }
   broadcastSession();
   if (isDrivingController(*viewer)) sendInputStatus(viewer);
 }
@@ -208,8 +221,14 @@ void FabricClient::handleSealed(const std::shared_ptr<ViewerConn>& viewer, const
   uint8_t kind = (*plaintext)[0];
   std::span<const uint8_t> content(plaintext->data() + 1, plaintext->size() - 1);
   if (kind == FabricKind::bin) {
-    if (!isDrivingController(*viewer)) return;
-    if (engine_->injectBinary(content)) reply(viewer, {{"type", "resync-please"}});
+    std::weak_ptr<FabricClient> weak = weak_from_this();
+    std::lock_guard guard(lock_);
+    // Checked and handed over under the lock: a change of control cannot slip in between.
+    if (!isDrivingControllerLocked(*viewer)) return;
+    engine_->injectBinary(Bytes(content.begin(), content.end()), [weak, viewer](bool resync) {
+      auto self = weak.lock();
+      if (self && resync) self->reply(viewer, {{"type", "resync-please"}});
+    });
     return;
   }
   json message = json::parse(content.begin(), content.end(), nullptr, false);
@@ -220,32 +239,45 @@ void FabricClient::handleSealed(const std::shared_ptr<ViewerConn>& viewer, const
 void FabricClient::handleMessage(const std::shared_ptr<ViewerConn>& viewer,
                                  const json& message) {
   namespace VM = ViewerMessage;
+  // The engine answers on its own sequences; answers go on to the viewer from there.
+  std::weak_ptr<FabricClient> weak = weak_from_this();
   std::string type = VM::type(message);
   if (type == "monitors") {
-    reply(viewer, engine_->monitorsMessage());
+    engine_->monitorsMessage([weak, viewer](json report) {
+      if (auto self = weak.lock()) self->reply(viewer, report);
+    });
   } else if (type == "settings") {
-    auto applied = engine_->applySettings(VM::number(message, "fps"),
-                                          VM::integer(message, "quality"),
-                                          VM::integer(message, "maxEdge"),
-                                          VM::integer(message, "monitor"));
-    if (applied) {
-      broadcastJSON({{"type", "fps-applied"},
-                     {"asked", applied->asked},
-                     {"applied", applied->applied},
-                     {"ceiling", 30}});
-    }
+    engine_->applySettings(
+        VM::number(message, "fps"), VM::integer(message, "quality"),
+        VM::integer(message, "maxEdge"), VM::integer(message, "monitor"),
+        [weak](std::optional<FabricEngine::FpsApplied> applied) {
+          auto self = weak.lock();
+          if (!self || !applied) return;
+          self->broadcastJSON({{"type", "fps-applied"},
+                               {"asked", applied->asked},
+                               {"applied", applied->applied},
+                               {"ceiling", 30}});
+        });
   } else if (type == "viewonly") {
-    engine_->setViewOnly(VM::boolean(message, "on"));
-    broadcastJSON({{"type", "viewonly"}, {"on", engine_->viewOnly()}});
+    engine_->setViewOnly(VM::boolean(message, "on"), [weak](bool on) {
+      if (auto self = weak.lock()) self->broadcastJSON({{"type", "viewonly"}, {"on", on}});
+    });
   } else if (type == "clip-request") {
-    reply(viewer, {{"type", "clipboard"}, {"text", engine_->clipboardText()}});
+    engine_->clipboardText([weak, viewer](std::string text) {
+      if (auto self = weak.lock()) {
+        self->reply(viewer, {{"type", "clipboard"}, {"text", std::move(text)}});
+      }
+    });
   } else if (type == "clipset") {
     if (!isDrivingController(*viewer)) return;
-    engine_->setClipboard(VM::string(message, "text").value_or(""));
-    reply(viewer, {{"type", "clipboard-set"}, {"ok", true}});
+    engine_->setClipboard(VM::string(message, "text").value_or(""), [weak, viewer] {
+      if (auto self = weak.lock()) self->reply(viewer, {{"type", "clipboard-set"}, {"ok", true}});
+    });
   } else if (auto event = VM::inputEvent(message)) {
-    if (!isDrivingController(*viewer)) return;
-    engine_->injectEvent(*event);
+    std::lock_guard guard(lock_);
+    // Checked and handed over under the lock: a change of control cannot slip in between.
+    if (!isDrivingControllerLocked(*viewer)) return;
+    engine_->injectEvent(std::move(*event));
   } else if (type == "control-request" || type == "control-reclaim") {
     if (mayDrive(viewer->role)) makeController(viewer);
     broadcastSession();

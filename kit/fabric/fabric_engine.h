@@ -2,16 +2,19 @@
 // What the fabric client needs of the host's media core: capture on and off, input, viewer
 // settings, the monitors report and the clipboard, and a place to deliver encoded frames.
 //
-// The host engine implements it (an adapter in the host); tests use a recording fake. The
-// fabric client calls it from every viewer's queue and from its relay queue, at the same time,
-// so an implementation serialises its own state. startCapture may block for seconds.
-// The frame callback is called on the engine's frame-loop queue and must not block for long.
+// The host engine implements it (an adapter in the host); tests use a recording fake. Every
+// call only hands the request to the sequence that owns that state and returns at once; none
+// blocks, so the fabric client may call from its relay queue, from any viewer's queue, and
+// (for the calls without a reply) while it holds its own lock to keep their order. A reply
+// runs later on the engine's side, never inside the call; it must be short and post onward.
+// The frame callback is called on the engine's frame loop and must not block for long.
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -24,6 +27,8 @@ class FabricEngine {
   // One encoded frame: the JPEG bytes (valid during the call only), width and height.
   using FrameCallback = std::function<void(std::span<const uint8_t> jpeg, int64_t width,
                                            int64_t height)>;
+  template <typename T>
+  using Reply = std::function<void(T)>;
 
   // The frame rate a viewer asked for (rounded) and the one applied (1 to 30).
   struct FpsApplied {
@@ -36,32 +41,37 @@ class FabricEngine {
 
   virtual void startCapture() = 0;
   virtual void stopCapture() = 0;
-  // Releases everything held down and turns view-only off.
+  // Releases everything held down and turns view-only off: input control has ended.
   virtual void releaseAll() = 0;
+  // Releases everything held down: control has passed from one viewer to another.
+  virtual void releaseHeld() = 0;
 
-  // One binary input frame; true when the viewer should send a resynchronising snapshot.
-  virtual bool injectBinary(std::span<const uint8_t> frame) = 0;
-  // One event decoded from a JSON message; same result.
-  virtual bool injectEvent(const InputEvent& event) = 0;
+  // One binary input frame; the reply is true when the viewer should send a resynchronising
+  // snapshot.
+  virtual void injectBinary(std::vector<uint8_t> frame, Reply<bool> needsResync) = 0;
+  // One event decoded from a JSON message.
+  virtual void injectEvent(InputEvent event) = 0;
 
-  // Absent values are left alone; the pair is present when a usable fps was given.
-  virtual std::optional<FpsApplied> applySettings(std::optional<double> fps,
-                                                  std::optional<int64_t> quality,
-                                                  std::optional<int64_t> maxEdge,
-                                                  std::optional<int64_t> monitor) = 0;
+  // Absent values are left alone; the reply holds the pair when a usable fps was given.
+  virtual void applySettings(std::optional<double> fps, std::optional<int64_t> quality,
+                             std::optional<int64_t> maxEdge, std::optional<int64_t> monitor,
+                             Reply<std::optional<FpsApplied>> done) = 0;
   // The "monitors" message, "type" included.
-  virtual nlohmann::json monitorsMessage() = 0;
-
-  virtual bool viewOnly() = 0;
-  virtual void setViewOnly(bool on) = 0;
+  virtual void monitorsMessage(Reply<nlohmann::json> done) = 0;
+  // The reply holds the new value.
+  virtual void setViewOnly(bool on, Reply<bool> done) = 0;
 
   // The plain-text clipboard, empty when it holds no text.
-  virtual std::string clipboardText() = 0;
-  // Clears the clipboard, then sets `text` as its plain-text content.
-  virtual void setClipboard(const std::string& text) = 0;
+  virtual void clipboardText(Reply<std::string> done) = 0;
+  // Replaces the clipboard's content with `text`; `done` runs once it is in place.
+  virtual void setClipboard(std::string text, std::function<void()> done) = 0;
 
   // Replaces the frame consumer; an empty callback removes it.
   virtual void setOnFrame(FrameCallback callback) = 0;
+
+  // The process is leaving: release everything held, stop capture, take no more input;
+  // `done` runs once that is finished.
+  virtual void shutdown(std::function<void()> done) = 0;
 };
 
 }  // namespace cvl

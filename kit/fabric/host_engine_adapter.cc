@@ -11,23 +11,31 @@ class HostEngineAdapter final : public FabricEngine {
   void startCapture() override { engine_->startCapture(); }
   void stopCapture() override { engine_->stopCapture(); }
   void releaseAll() override { engine_->releaseAll(); }
-  bool injectBinary(std::span<const uint8_t> frame) override {
-    return engine_->injectBinary(frame);
+  void releaseHeld() override { engine_->releaseHeld(); }
+  void injectBinary(std::vector<uint8_t> frame, Reply<bool> needsResync) override {
+    engine_->injectBinary(std::move(frame), std::move(needsResync));
   }
-  bool injectEvent(const InputEvent& event) override { return engine_->injectEvent(event); }
-  std::optional<FpsApplied> applySettings(std::optional<double> fps,
-                                          std::optional<int64_t> quality,
-                                          std::optional<int64_t> maxEdge,
-                                          std::optional<int64_t> monitor) override {
-    auto pair = engine_->applySettings(fps, quality, maxEdge, monitor);
-    if (!pair) return std::nullopt;
-    return FpsApplied{pair->first, pair->second};
+  void injectEvent(InputEvent event) override { engine_->injectEvent(std::move(event)); }
+  void applySettings(std::optional<double> fps, std::optional<int64_t> quality,
+                     std::optional<int64_t> maxEdge, std::optional<int64_t> monitor,
+                     Reply<std::optional<FpsApplied>> done) override {
+    engine_->applySettings(fps, quality, maxEdge, monitor,
+                           [done = std::move(done)](std::optional<HostEngine::FpsPair> pair) {
+                             if (!done) return;
+                             if (!pair) return done(std::nullopt);
+                             done(FpsApplied{pair->first, pair->second});
+                           });
   }
-  nlohmann::json monitorsMessage() override { return engine_->monitorsMessage(); }
-  bool viewOnly() override { return engine_->viewOnly(); }
-  void setViewOnly(bool on) override { engine_->setViewOnly(on); }
-  std::string clipboardText() override { return engine_->clipboardText(); }
-  void setClipboard(const std::string& text) override { engine_->setClipboard(text); }
+  void monitorsMessage(Reply<nlohmann::json> done) override {
+    engine_->monitorsMessage(std::move(done));
+  }
+  void setViewOnly(bool on, Reply<bool> done) override {
+    engine_->setViewOnly(on, std::move(done));
+  }
+  void clipboardText(Reply<std::string> done) override { engine_->clipboardText(std::move(done)); }
+  void setClipboard(std::string text, std::function<void()> done) override {
+    engine_->setClipboard(std::move(text), std::move(done));
+  }
   void setOnFrame(FrameCallback callback) override {
     if (!callback) {
       engine_->setOnFrame(nullptr);
@@ -38,6 +46,7 @@ class HostEngineAdapter final : public FabricEngine {
       callback(jpeg, w, h);
     });
   }
+  void shutdown(std::function<void()> done) override { engine_->shutdown(std::move(done)); }
 
  private:
   std::shared_ptr<HostEngine> engine_;

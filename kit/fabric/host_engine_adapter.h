@@ -1,6 +1,6 @@
 #pragma once
-// The host engine as the fabric client sees it. The adapter only forwards; the engine does
-// its own locking, so the adapter may be called from any thread, as the engine may.
+// The host engine as the fabric client sees it. The adapter only forwards: the engine posts
+// every request to the sequence that owns it, so the adapter may be called from any thread.
 
 #include <memory>
 

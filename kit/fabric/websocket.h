@@ -96,6 +96,13 @@ class WebSocketTask {
   // ("abnormal closure", which by definition is never sent), drops the connection without
   // a close frame.
   virtual void cancel(uint16_t closeCode, std::string reason = {}) = 0;
+
+  // Like cancel(), and `closed` runs once the connection is gone: after the closing handshake
+  // (or its timeout), or at once when nothing is left to close. The default reports at once.
+  virtual void close(uint16_t closeCode, std::function<void()> closed) {
+    cancel(closeCode);
+    if (closed) closed();
+  }
 };
 
 class WebSocketConnector {

@@ -73,7 +73,8 @@ class Connection {
   virtual void receive(WebSocketReceiveCompletion completion) = 0;
   virtual void send(WebSocketMessage message, WebSocketWriteCompletion completion) = 0;
   virtual void ping(WebSocketWriteCompletion completion) = 0;
-  virtual void cancel(uint16_t code, std::string reason) = 0;
+  virtual void cancel(uint16_t code, std::string reason,
+                      std::function<void()> closed = nullptr) = 0;
 };
 
 template <typename NextLayer>
@@ -140,8 +141,15 @@ class BeastConnection : public Connection,
     });
   }
 
-  void cancel(uint16_t code, std::string reason) override {
-    post([this, code, reason = std::move(reason)]() mutable {
+  void cancel(uint16_t code, std::string reason, std::function<void()> closed) override {
+    post([this, code, reason = std::move(reason), closed = std::move(closed)]() mutable {
+      if (closed) {
+        if (dropped_) {
+          closed();
+        } else {
+          whenDropped_.push_back(std::move(closed));
+        }
+      }
       if (failure_) return;
       bool wasOpen = state_ == State::open;
       failAll(makeError("cancelled"));
@@ -414,6 +422,10 @@ class BeastConnection : public Connection,
     error_code ignored;
     lowest().socket().shutdown(tcp::socket::shutdown_both, ignored);
     lowest().close();
+    dropped_ = true;
+    auto waiting = std::move(whenDropped_);
+    whenDropped_.clear();
+    for (auto& closed : waiting) closed();
   }
 
   WebSocketUrl url_;
@@ -437,6 +449,8 @@ class BeastConnection : public Connection,
   uint64_t pingSeq_ = 0;
   std::map<uint64_t, PongWait> pongWaits_;
   websocket::close_reason closeReason_;
+  bool dropped_ = false;
+  std::vector<std::function<void()>> whenDropped_;
 };
 
 class BeastTask : public WebSocketTask {
@@ -457,6 +471,9 @@ class BeastTask : public WebSocketTask {
   }
   void cancel(uint16_t closeCode, std::string reason) override {
     connection_->cancel(closeCode, std::move(reason));
+  }
+  void close(uint16_t closeCode, std::function<void()> closed) override {
+    connection_->cancel(closeCode, {}, std::move(closed));
   }
 
  private:

@@ -66,6 +66,9 @@ class EventPoster {
   virtual ~EventPoster() = default;
   // Plays one event. Posting never fails loudly: an event the system cannot take is dropped.
   virtual void post(const SyntheticEvent& event) = 0;
+  // Lets go of every key and button this poster still holds down on the system, whatever
+  // the caller's record says.
+  virtual void releaseAll() {}
 };
 
 // The poster of the platform this build runs on (X11: XTest on $DISPLAY). When the system

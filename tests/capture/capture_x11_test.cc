@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "kit/capture/screen_capturer.h"
@@ -263,6 +264,30 @@ TEST_F(CaptureX11Test, ClipboardSetIsCompleteWhenItReturns) {
     ASSERT_EQ(writer.text(), text);
     ASSERT_EQ(reader.text(), text);
   }
+}
+
+// Requests run in the order they were made, without waiting between them: a read asked for
+// right after a write gets what was written, from either pasteboard.
+TEST_F(CaptureX11Test, ClipboardRequestsRunInOrder) {
+  X11Pasteboard first, second;
+  std::promise<std::vector<std::optional<std::string>>> finished;
+  auto answers = std::make_shared<std::vector<std::optional<std::string>>>();
+  auto record = [answers](std::optional<std::string> text) { answers->push_back(std::move(text)); };
+  first.writeText("one", nullptr);
+  first.readText(record);
+  first.writeText("two", nullptr);
+  first.readText(record);
+  first.readText([&, record](std::optional<std::string> text) {
+    record(std::move(text));
+    finished.set_value(*answers);
+  });
+  auto got = finished.get_future().get();
+  EXPECT_EQ(got, (std::vector<std::optional<std::string>>{"one", "two", "two"}));
+
+  std::promise<std::optional<std::string>> seen;
+  second.writeText("three", nullptr);
+  second.writeText("four", [&] { first.readText([&](auto text) { seen.set_value(text); }); });
+  EXPECT_EQ(seen.get_future().get(), "four");
 }
 
 }  // namespace

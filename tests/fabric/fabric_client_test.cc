@@ -143,12 +143,55 @@ TEST(FabricClientLink, ReplacedEndsTheClient) {
   ASSERT_NO_FATAL_FAILURE(rig.connect());
   rig.task->pushBinary(controlFrame(replacedControl()));
   ASSERT_TRUE(rig.until([&] { return rig.replacedCalls == 1; }));
-  EXPECT_EQ(rig.engine->locked([&] { return rig.engine->stops; }), 1);
+  // It left in order: everything let go and capture stopped, then the socket closed.
+  EXPECT_EQ(rig.engine->locked([&] { return rig.engine->shutdowns; }), 1);
+  EXPECT_EQ(rig.task->cancelCode(), 1001);
   EXPECT_EQ(countLines(capture, "[fabric] replaced by a newer host instance \u2014 exiting"), 1u);
   // Nothing dials again.
   rig.task->fail("closed");
   rig.advance(1h);
   EXPECT_EQ(rig.connector->count(), 1u);
+}
+
+// Leaving because the process ends: no more input, then everything let go and capture
+// stopped, then the socket closed with 1001, then done. No departure lines, no new dial.
+TEST(FabricClientLink, LeavingLetsGoThenClosesThenReports) {
+  test::StderrCapture capture;
+  FabricRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.connect());
+  TestViewer owner;
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(owner, 1, "owner"));
+  rig.send(owner, {{"type", "keyvk"}, {"vk", 0x10}, {"down", true}});
+  rig.idle();
+  size_t linesBefore = test::logLines(capture.text()).size();
+
+  bool done = false;
+  rig.task->holdWrites(true);
+  rig.client->leave([&] { done = true; });
+  rig.send(owner, {{"type", "keyvk"}, {"vk", 0x41}, {"down", true}});  // too late
+  rig.idle();
+  EXPECT_TRUE(done);
+  EXPECT_EQ(rig.task->cancelCode(), 1001);
+  rig.engine->locked([&] {
+    EXPECT_EQ(rig.engine->calls, (std::vector<std::string>{"injectEvent", "shutdown"}));
+  });
+  EXPECT_EQ(rig.client->viewer(1), nullptr);
+  rig.task->fail("closed");
+  rig.advance(1h);
+  EXPECT_EQ(rig.connector->count(), 1u);
+  EXPECT_EQ(test::logLines(capture.text()).size(), linesBefore);
+}
+
+TEST(FabricClientLink, LeavingTakesAtMostItsTimeout) {
+  FabricRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.connect());
+  rig.engine->locked([&] { rig.engine->shutdownHangs = true; });
+  bool done = false;
+  rig.client->leave([&] { done = true; });
+  rig.advance(999ms);
+  EXPECT_FALSE(done);
+  rig.advance(1ms);
+  EXPECT_TRUE(done);
 }
 
 TEST(FabricClientLink, StopEndsForGood) {

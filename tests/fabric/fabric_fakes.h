@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "kit/fabric/fabric_engine.h"
+#include "kit/base/serial_queue.h"
 #include "kit/fabric/websocket.h"
 
 namespace cvl::test {
@@ -181,13 +182,17 @@ class FakeConnector : public WebSocketConnector {
   std::vector<std::shared_ptr<FakeTask>> tasks_;
 };
 
-// Records every call; results are set by the test.
+// Records every call; results are set by the test. Like the real engine it answers later, on
+// a queue of its own ("cvl.frameloop" of the fake), never inside the call.
 class FakeEngine : public FabricEngine {
  public:
   struct Settings {
     std::optional<double> fps;
     std::optional<int64_t> quality, maxEdge, monitor;
   };
+
+  explicit FakeEngine(const std::shared_ptr<Scheduler>& scheduler = Scheduler::system())
+      : queue("cvl.frameloop", scheduler) {}
 
   // Runs `f` under the fake's mutex (the client calls it from several queues).
   template <typename F>
@@ -198,45 +203,77 @@ class FakeEngine : public FabricEngine {
 
   void startCapture() override { locked([&] { ++starts; running = true; }); }
   void stopCapture() override { locked([&] { ++stops; running = false; }); }
-  void releaseAll() override { locked([&] { ++releases; viewOnlyOn = false; }); }
-  bool injectBinary(std::span<const uint8_t> frame) override {
-    return locked([&] {
-      binaries.emplace_back(frame.begin(), frame.end());
+  void releaseAll() override {
+    locked([&] {
+      ++releases;
+      viewOnlyOn = false;
+      calls.push_back("releaseAll");
+    });
+  }
+  void releaseHeld() override {
+    locked([&] {
+      ++heldReleases;
+      calls.push_back("releaseHeld");
+    });
+  }
+  void injectBinary(std::vector<uint8_t> frame, Reply<bool> needsResync) override {
+    bool answer = locked([&] {
+      binaries.push_back(frame);
+      calls.push_back("injectBinary");
       return !viewOnlyOn && resyncAnswer;
     });
+    answerLater([needsResync, answer] { needsResync(answer); });
   }
-  bool injectEvent(const InputEvent& event) override {
-    return locked([&] {
+  void injectEvent(InputEvent event) override {
+    locked([&] {
       events.push_back(event);
-      return false;
+      calls.push_back("injectEvent");
     });
   }
-  std::optional<FpsApplied> applySettings(std::optional<double> fps,
-                                          std::optional<int64_t> quality,
-                                          std::optional<int64_t> maxEdge,
-                                          std::optional<int64_t> monitor) override {
-    return locked([&]() -> std::optional<FpsApplied> {
+  void applySettings(std::optional<double> fps, std::optional<int64_t> quality,
+                     std::optional<int64_t> maxEdge, std::optional<int64_t> monitor,
+                     Reply<std::optional<FpsApplied>> done) override {
+    std::optional<FpsApplied> answer = locked([&]() -> std::optional<FpsApplied> {
       settings.push_back({fps, quality, maxEdge, monitor});
       if (!fps) return std::nullopt;
       auto asked = static_cast<int64_t>(*fps);
       return FpsApplied{asked, std::clamp<int64_t>(asked, 1, 30)};
     });
+    answerLater([done, answer] { done(answer); });
   }
-  nlohmann::json monitorsMessage() override {
+  static nlohmann::json monitorsReport() {
     return {{"type", "monitors"}, {"monitors", nlohmann::json::array()}, {"selected", 0},
             {"virtualW", 0}, {"virtualH", 0}};
   }
-  bool viewOnly() override { return locked([&] { return viewOnlyOn; }); }
-  void setViewOnly(bool on) override { locked([&] { viewOnlyOn = on; }); }
-  std::string clipboardText() override { return locked([&] { return clipboard; }); }
-  void setClipboard(const std::string& text) override {
+  void monitorsMessage(Reply<nlohmann::json> done) override {
+    answerLater([done] { done(monitorsReport()); });
+  }
+  void setViewOnly(bool on, Reply<bool> done) override {
+    locked([&] { viewOnlyOn = on; });
+    answerLater([done, on] { done(on); });
+  }
+  void clipboardText(Reply<std::string> done) override {
+    std::string text = locked([&] { return clipboard; });
+    answerLater([done, text] { done(text); });
+  }
+  void setClipboard(std::string text, std::function<void()> done) override {
     locked([&] {
       clipboard = text;
       ++clipboardWrites;
     });
+    answerLater(std::move(done));
   }
   void setOnFrame(FrameCallback callback) override {
     locked([&] { onFrame = std::move(callback); });
+  }
+  void shutdown(std::function<void()> done) override {
+    bool hang = locked([&] {
+      ++shutdowns;
+      running = false;
+      calls.push_back("shutdown");
+      return shutdownHangs;
+    });
+    if (!hang) answerLater(std::move(done));
   }
 
   // Plays the frame loop: hands one frame to the consumer on the calling thread.
@@ -246,15 +283,25 @@ class FakeEngine : public FabricEngine {
   }
 
   std::mutex mutex;
-  int starts = 0, stops = 0, releases = 0, clipboardWrites = 0;
+  int starts = 0, stops = 0, releases = 0, heldReleases = 0, clipboardWrites = 0,
+      shutdowns = 0;
   bool running = false;
   bool viewOnlyOn = false;
   bool resyncAnswer = false;
+  bool shutdownHangs = false;  // a shutdown that never reports back
   std::string clipboard;
   std::vector<std::vector<uint8_t>> binaries;
   std::vector<InputEvent> events;
   std::vector<Settings> settings;
+  // The order of the input calls: "injectBinary", "injectEvent", "releaseHeld", ...
+  std::vector<std::string> calls;
   FrameCallback onFrame;
+  SerialQueue queue;
+
+ private:
+  void answerLater(std::function<void()> answer) {
+    if (answer) queue.async(std::move(answer));
+  }
 };
 
 }  // namespace cvl::test

@@ -37,20 +37,24 @@ struct TestViewer {
 
 class FabricRig {
  public:
-  explicit FabricRig(FabricConfig config = testConfig()) {
-    engine = std::make_shared<FakeEngine>();
+  // With `engineUnderTest` the client drives that engine (on the same scheduler) instead of
+  // the recording fake.
+  explicit FabricRig(FabricConfig config = testConfig(),
+                     std::shared_ptr<ManualScheduler> on = nullptr,
+                     std::shared_ptr<FabricEngine> engineUnderTest = nullptr)
+      : scheduler(on ? on : ManualScheduler::make()), config_(std::move(config)) {
+    engine = std::make_shared<FakeEngine>(scheduler);
+    driven = engineUnderTest ? engineUnderTest : engine;
     connector = std::make_shared<FakeConnector>();
     options.connector = connector;
     options.canInject = [] { return true; };
     options.onReplaced = [this] { ++replacedCalls; };
     options.scheduler = scheduler;
-    client = FabricClient::make(std::move(config), engine, options);
+    client = FabricClient::make(config_, driven, options);
   }
 
   // Makes the client again with changed options (the fakes stay).
-  void remake(const FabricConfig& config = testConfig()) {
-    client = FabricClient::make(config, engine, options);
-  }
+  void remake() { client = FabricClient::make(config_, driven, options); }
 
   // Runs everything due until `condition` holds; false when it never does.
   bool until(const std::function<bool()>& condition) {
@@ -138,13 +142,17 @@ class FabricRig {
     collect(viewer);
   }
 
-  std::shared_ptr<ManualScheduler> scheduler = ManualScheduler::make();
+  std::shared_ptr<ManualScheduler> scheduler;
   FabricClient::Options options;
   std::shared_ptr<FakeEngine> engine;
+  std::shared_ptr<FabricEngine> driven;
   std::shared_ptr<FakeConnector> connector;
   std::shared_ptr<FabricClient> client;
   std::shared_ptr<FakeTask> task;
   std::atomic<int> replacedCalls{0};
+
+ private:
+  FabricConfig config_;
 };
 
 }  // namespace cvl::test

@@ -204,6 +204,62 @@ TEST_F(ViewerSessions, ControlPassesOnWhenTheControllerLeaves) {
   EXPECT_EQ(rig.client->viewer(watcher.id), nullptr);
 }
 
+// Whatever the controller held is let go the moment control leaves it, before anyone else's
+// input reaches the engine; view-only is left alone. Only the last departure ends it all.
+TEST_F(ViewerSessions, WhatTheControllerHeldIsReleasedWhenControlChangesHands) {
+  TestViewer owner, trusted, watcher;
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(owner, 1, "owner"));
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(trusted, 2, "trusted"));
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(watcher, 3, "viewer"));
+  auto calls = [&] {
+    rig.idle();
+    return rig.engine->locked([&] { return std::exchange(rig.engine->calls, {}); });
+  };
+  using Calls = std::vector<std::string>;
+  const json press = {{"type", "keyvk"}, {"vk", 0x10}, {"down", true}};
+  rig.send(owner, press);
+  EXPECT_EQ(calls(), Calls{"injectEvent"});
+
+  // A request that moves control, and the new controller's input at once after it.
+  rig.send(trusted, {{"type", "control-request"}});
+  rig.send(trusted, press);
+  rig.send(owner, press);  // no longer obeyed
+  EXPECT_EQ(calls(), (Calls{"releaseHeld", "injectEvent"}));
+
+  // Asking for control one already has changes nothing.
+  rig.send(trusted, {{"type", "control-reclaim"}});
+  EXPECT_EQ(calls(), Calls{});
+
+  // Passing it on, even by a watcher.
+  rig.send(watcher, {{"type", "control-pass"}, {"to", pidOf(owner)}});
+  rig.send(owner, press);
+  EXPECT_EQ(calls(), (Calls{"releaseHeld", "injectEvent"}));
+
+  // The controller leaving with an heir; then the heir leaving with only a watcher left.
+  rig.engine->locked([&] { rig.engine->viewOnlyOn = true; });
+  rig.leave(owner);
+  EXPECT_EQ(calls(), Calls{"releaseHeld"});
+  rig.leave(trusted);
+  EXPECT_EQ(calls(), Calls{"releaseHeld"});
+  EXPECT_TRUE(rig.engine->locked([&] { return rig.engine->viewOnlyOn; })) << "view-only stays";
+  EXPECT_EQ(rig.client->controllerClientId(), std::nullopt);
+
+  // The last viewer's departure ends everything, view-only included.
+  rig.leave(watcher);
+  EXPECT_EQ(calls(), Calls{"releaseAll"});
+  EXPECT_FALSE(rig.engine->locked([&] { return rig.engine->viewOnlyOn; }));
+}
+
+TEST_F(ViewerSessions, AControllerThatRejoinsKeepsControlButNotWhatItHeld) {
+  TestViewer owner, watcher;
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(owner, 1, "owner"));
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(watcher, 2, "viewer"));
+  ASSERT_NO_FATAL_FAILURE(rig.join(owner, 1, "owner"));
+  rig.idle();
+  EXPECT_EQ(rig.engine->locked([&] { return rig.engine->heldReleases; }), 1);
+  EXPECT_EQ(rig.client->controllerClientId(), 1u);
+}
+
 TEST_F(ViewerSessions, InputIsObeyedFromTheDrivingControllerOnly) {
   TestViewer owner, watcher;
   ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(owner, 1, "owner"));
@@ -319,7 +375,7 @@ TEST_F(ViewerSessions, ApplicationMessagesAndTheirReplies) {
   // The monitors report goes to the asker only.
   rig.send(owner, {{"type", "monitors"}});
   ASSERT_TRUE(rig.waitFor(owner, "monitors"));
-  EXPECT_EQ(rig.received(owner, "monitors").back(), rig.engine->monitorsMessage());
+  EXPECT_EQ(rig.received(owner, "monitors").back(), test::FakeEngine::monitorsReport());
 }
 
 TEST_F(ViewerSessions, MalformedTrafficIsDroppedAndTheViewerKept) {

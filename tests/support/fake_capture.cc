@@ -19,6 +19,7 @@ DisplayBounds FakeDisplays::bounds(DisplayId id) {
 
 std::optional<CaptureError> FakeFrameSource::start() {
   ++starts;
+  if (whileStarting) whileStarting();
   return startError;
 }
 

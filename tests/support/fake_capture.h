@@ -1,9 +1,11 @@
 #pragma once
 // Fakes of the capture platform for unit tests: displays with settable bounds, frame sources
 // that count their calls and hand out whatever image the test gives them, and a clock the
-// test moves by hand. Single-threaded use.
+// test moves by hand. One thread at a time: the capture thread of the engine takes turns with
+// its frame loop, and the test looks once both have handed over.
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -35,6 +37,8 @@ class FakeFrameSource : public FrameSource {
   const std::string kind;  // "stream" or "screenshot"
   const DisplayId displayId;
   std::optional<CaptureError> startError;
+  // Runs inside start(), on the caller's thread: a test makes a slow start with it.
+  std::function<void()> whileStarting;
   ImageRef image;
   int starts = 0;
   int stops = 0;

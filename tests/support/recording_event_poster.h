@@ -28,9 +28,19 @@ class RecordingEventPoster final : public EventPoster {
     return std::exchange(events_, {});
   }
 
+  void releaseAll() override {
+    std::lock_guard lock(mutex_);
+    ++releaseAlls_;
+  }
+  int releaseAlls() const {
+    std::lock_guard lock(mutex_);
+    return releaseAlls_;
+  }
+
  private:
   mutable std::mutex mutex_;
   std::vector<SyntheticEvent> events_;
+  int releaseAlls_ = 0;
 };
 
 }  // namespace cvl::test

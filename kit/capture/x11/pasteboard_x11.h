@@ -1,19 +1,19 @@
 #pragma once
-// The clipboard on X11: the CLIPBOARD selection, text as UTF8_STRING. X keeps no clipboard
-// of its own, so after a setText() a small owner thread of this object holds the selection
-// and answers other clients' requests until another client takes it over. Reading asks the
-// current owner with a bounded wait (READ_TIMEOUT) so an unresponsive owner cannot stall the
-// caller. Any thread.
+// The clipboard on X11: the CLIPBOARD selection, text as UTF8_STRING.
+//
+// X keeps no clipboard of its own: after a write this object's thread owns the selection and
+// answers other clients' requests until another client takes it over. The same thread, on the
+// same connection, runs the reads and writes asked of it, in order: a write claims the
+// selection and is done once the server names us as the owner; a read answers our own text
+// while the server still names us, and otherwise asks the current owner, waiting at most
+// READ_TIMEOUT (large texts come in increments). The thread lives as long as the object (its
+// connection is opened with the first request) and ends after the request in progress. Any
+// thread may ask.
 
 #include <chrono>
 #include <memory>
-#include <mutex>
-#include <string>
-#include <thread>
 
 #include "kit/capture/pasteboard.h"
-
-struct _XDisplay;
 
 namespace cvl {
 
@@ -23,23 +23,16 @@ class X11Pasteboard : public Pasteboard {
 
   X11Pasteboard();
   ~X11Pasteboard() override;
+  X11Pasteboard(const X11Pasteboard&) = delete;
+  X11Pasteboard& operator=(const X11Pasteboard&) = delete;
 
-  std::optional<std::string> text() override;
-  void setText(const std::string& text) override;
+  void readText(TextDone done) override;
+  void writeText(std::string text, std::function<void()> done) override;
 
-  struct Owner;
+  struct Worker;
 
  private:
-  // The clipboard's text as its current owner gives it; `ownText` when that owner is our
-  // own window `ownWindow` (0: none).
-  std::optional<std::string> readSelection(unsigned long ownWindow, const std::string& ownText);
-
-  std::mutex readMutex_;  // the reader connection
-  _XDisplay* reader_ = nullptr;
-  unsigned long readerWindow_ = 0;
-
-  std::mutex ownerMutex_;  // starting the owner
-  std::unique_ptr<Owner> owner_;
+  std::unique_ptr<Worker> worker_;
 };
 
 }  // namespace cvl
