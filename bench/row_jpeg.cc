@@ -17,6 +17,7 @@
 #include "kit/base/base64.h"
 #include "kit/base/base64_into.h"
 #include "kit/base/reusable_buffer.h"
+#include "kit/capture/band_scaler.h"
 #include "kit/capture/frame_comparer.h"
 #include "kit/capture/jpeg_encoder.h"
 #include "kit/capture/row_jpeg_encoder.h"
@@ -103,6 +104,25 @@ BENCHMARK(BM_RowEncoder)
     ->ArgsProduct({{0, 1}, {0, 1, 2, 3}})
     ->ArgNames({"720p", "mode"})
     ->Unit(benchmark::kMillisecond);
+
+// Shrinking 1080p to 720p: the whole frame, against only the rows a 640x360 region touches.
+void BM_ScaleTo720p(benchmark::State& state) {
+  std::vector<uint8_t> out(1280 * 4 * 720);
+  std::vector<uint8_t> rows;
+  FrameComparer comparer;
+  comparer.compare(desktop);
+  markRows(comparer.compare(desktopChanged), H, 720, RowJpegEncoder::ROW_HEIGHT, rows);
+  int64_t n = 0;
+  for (auto _ : state) {
+    const Image& src = (n++ % 2) ? *desktop : *desktopChanged;
+    if (state.range(0) == 0) {
+      scaleInto(src, out.data(), 1280 * 4, 1280, 720);
+    } else {
+      scaleMarkedRows(src, out.data(), 1280 * 4, 1280, 720, rows, RowJpegEncoder::ROW_HEIGHT);
+    }
+  }
+}
+BENCHMARK(BM_ScaleTo720p)->Arg(0)->Arg(1)->ArgNames({"changedRowsOnly"})->Unit(benchmark::kMicrosecond);
 
 // What a still tick costs to learn that nothing changed: the X server's damage and the
 // pointer (two round trips), against comparing two equal full frames.
