@@ -2,12 +2,19 @@
 #include <csignal>
 #include <iostream>
 #include <stdexcept>
+#include <string>
 
 #include "tools/relay/relay_config.h"
 #include "tools/relay/relay_server.h"
+#include "tools/relay/viewer_page.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  // The hash of the web viewer served at "/", to check a page against this relay's copy.
+  if (argc == 2 && std::string(argv[1]) == "--viewer-sha256") {
+    std::cout << cvl::relay::viewerPageSha256() << std::endl;
+    return 0;
+  }
   cvl::relay::RelayConfig config;
   try {
     config = cvl::relay::parseRelayArguments(std::vector<std::string>(argv + 1, argv + argc));

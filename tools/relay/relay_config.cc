@@ -12,7 +12,8 @@ namespace cvl::relay {
 const char* const kRelayUsage =
     "usage: cvlrelay [--config FILE] [--listen ADDRESS] [--port N]\n"
     "                [--device DEVICE_ID:TOKEN]... [--viewer DEVICE_ID:TOKEN[:ROLE,ROLE...]]...\n"
-    "                [--tls-cert FILE --tls-key FILE] [--first-client-id N]\n";
+    "                [--tls-cert FILE --tls-key FILE] [--first-client-id N]\n"
+    "       cvlrelay --viewer-sha256   (the SHA-256 of the web viewer it serves at /)\n";
 
 bool ViewerCredential::allows(const std::string& role) const {
   return std::any_of(roles.begin(), roles.end(),

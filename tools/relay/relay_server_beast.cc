@@ -18,6 +18,7 @@
 #include "tools/relay/relay_hub.h"
 #include "tools/relay/relay_server.h"
 #include "tools/relay/relay_target.h"
+#include "tools/relay/viewer_page.h"
 
 namespace cvl::relay {
 
@@ -229,6 +230,13 @@ class Handshake : public std::enable_shared_from_this<Handshake<Stream>> {
   void route(http::request<http::string_body> request) {
     RelayTarget target =
         parseRelayTarget(std::string_view(request.target().data(), request.target().size()));
+    bool pageRequest = target.endpoint.empty() || target.endpoint == "index.html";
+    if (pageRequest && !websocket::is_upgrade(request)) {
+      if (request.method() != http::verb::get && request.method() != http::verb::head) {
+        return refuse(http::status::method_not_allowed, "method not allowed");
+      }
+      return servePage(request.method() == http::verb::head);
+    }
     if (target.endpoint != "host" && target.endpoint != "view") {
       return refuse(http::status::not_found, "not found");
     }
@@ -280,6 +288,24 @@ class Handshake : public std::enable_shared_from_this<Handshake<Stream>> {
     peer->accept(std::move(request));
   }
 
+  // The web viewer. Its policy also comes as a header, which can add what a <meta> policy
+  // cannot: the page may not be framed by another site.
+  void servePage(bool headOnly) {
+    auto response = std::make_shared<http::response<http::string_body>>(http::status::ok, 11);
+    response->set(http::field::server, "cvlrelay");
+    response->set(http::field::content_type, "text/html; charset=utf-8");
+    response->set("Content-Security-Policy",
+                  std::string(viewerPagePolicy()) + "; frame-ancestors 'none'");
+    response->set("X-Content-Type-Options", "nosniff");
+    response->set("Referrer-Policy", "no-referrer");
+    response->set(http::field::cache_control, "no-cache");
+    response->keep_alive(false);
+    response->body() = std::string(viewerPage());
+    response->prepare_payload();
+    if (headOnly) response->body().clear();
+    writeAndClose(response);
+  }
+
   void refuse(http::status status, const std::string& text) {
     auto response = std::make_shared<http::response<http::string_body>>(status, 11);
     response->set(http::field::server, "cvlrelay");
@@ -287,6 +313,10 @@ class Handshake : public std::enable_shared_from_this<Handshake<Stream>> {
     response->keep_alive(false);
     response->body() = text + "\n";
     response->prepare_payload();
+    writeAndClose(response);
+  }
+
+  void writeAndClose(const std::shared_ptr<http::response<http::string_body>>& response) {
     http::async_write(stream_, *response,
                       [self = this->shared_from_this(), response](const error_code&, std::size_t) {
                         error_code ignored;
