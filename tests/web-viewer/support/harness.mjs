@@ -228,3 +228,76 @@ export async function openViewer(context, relay, login, { confirm = true, size =
   }
   return viewer;
 }
+
+export const DEVICE = 'web-e2e';
+export const DEVICE_TOKEN = 'host+tok/en=';
+export const VIEWER_TOKEN = 'viewer secret+1';
+
+// Xvfb, relay, host and a browser for one test; close() ends them all.
+export async function startStack({ width = 1280, height = 800, beforeHost } = {}) {
+  const dir = tempDir();
+  const stack = { dir, windows: [] };
+  stack.close = async () => {
+    for (const w of stack.windows) await w.close();
+    if (stack.browser) await stack.browser.close();
+    if (stack.host) await stack.host.stop();
+    if (stack.relay) await stack.relay.kill();
+    if (stack.x) await stack.x.stop();
+    dir.remove();
+  };
+  try {
+    stack.x = await Xvfb.start({ width, height });
+    if (beforeHost) await beforeHost(stack.x);
+    stack.relay = await Relay.start([{ deviceId: DEVICE, token: DEVICE_TOKEN,
+                                       viewers: [{ token: VIEWER_TOKEN, roles: ['*'] }] }], dir);
+    stack.host = await Host.start({ relayUrl: stack.relay.url, display: stack.x.display, device: DEVICE,
+                                    token: DEVICE_TOKEN, dir });
+    stack.browser = await launchChromium();
+    stack.context = await stack.browser.newContext();
+    stack.login = (role) => ({ device: DEVICE, token: VIEWER_TOKEN, role });
+    stack.window = async (options) => {
+      const w = await TestWindow.open(stack.x.display, options);
+      stack.windows.push(w);
+      return w;
+    };
+    stack.viewer = (role, options) => openViewer(stack.context, stack.relay, stack.login(role), options);
+  } catch (e) {
+    await stack.close();
+    throw e;
+  }
+  return stack;
+}
+
+// Clicks the pixel (x, y) of the frame shown on the page's canvas.
+export async function clickFramePixel(page, x, y, options = {}) {
+  const at = await framePixelPosition(page, x, y);
+  await page.mouse.click(at.x, at.y, options);
+}
+
+export async function framePixelPosition(page, x, y) {
+  return page.evaluate(([fx, fy]) => {
+    const canvas = document.getElementById('screen');
+    const r = canvas.getBoundingClientRect();
+    return { x: r.left + ((fx + 0.5) * r.width) / canvas.width, y: r.top + ((fy + 0.5) * r.height) / canvas.height };
+  }, [x, y]);
+}
+
+// The colour [r, g, b] of a frame pixel as the canvas shows it.
+export async function canvasColor(page, x, y) {
+  return page.evaluate(([fx, fy]) => {
+    const canvas = document.getElementById('screen');
+    return [...canvas.getContext('2d').getImageData(fx, fy, 1, 1).data.slice(0, 3)];
+  }, [x, y]);
+}
+
+// True when `color` is within `tolerance` of `expected` in every channel (JPEG is lossy);
+// throws with the colour seen otherwise, so that a timed-out wait names it.
+export function near(color, expected, tolerance = 16) {
+  if (color.every((c, i) => Math.abs(c - expected[i]) <= tolerance)) return true;
+  throw new Error(`colour ${color.join(',')}, not ${expected.join(',')}`);
+}
+
+export async function waitForDrawnFrames(viewer, more = 1, timeoutMs = 30000) {
+  const start = (await viewer.stats()).drawn;
+  return waitFor(`${more} more drawn frames`, async () => (await viewer.stats()).drawn >= start + more, timeoutMs);
+}
