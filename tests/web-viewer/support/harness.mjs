@@ -157,10 +157,10 @@ export class Host {
     return host;
   }
 
-  // The phrase the host logged for a client.
+  // The phrase the host logged last for a client (a relay restart numbers clients afresh).
   phraseFor(clientId) {
-    const m = this.child.err.match(new RegExp(`\\[fabric\\] client ${clientId} E2E phrase: (.+)`));
-    return m ? m[1].trim() : null;
+    const all = [...this.child.err.matchAll(new RegExp(`\\[fabric\\] client ${clientId} E2E phrase: (.+)`, 'g'))];
+    return all.length ? all[all.length - 1][1].trim() : null;
   }
 
   async stop() {
