@@ -4,13 +4,19 @@
 //   {"event":"key","down":true,"keysym":"eacute","text":"é","state":0}
 //   {"event":"button","down":true,"button":1,"x":10,"y":20}
 //
-//   cvl_x_test_window X Y WIDTH HEIGHT #RRGGBB
+//   cvl_x_test_window X Y WIDTH HEIGHT #RRGGBB [animate]
+//
+// With "animate" it repaints a grid of coloured cells that shifts every 15 ms, so that every
+// captured frame differs (for the page benchmark).
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
+#include <poll.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -58,11 +64,25 @@ std::string quoted(const std::string& text) {
   return out + "\"";
 }
 
+void paintCells(Display* d, Window w, GC gc, int width, int height, int step) {
+  const int cell = 40;
+  for (int y = 0; y < height; y += cell) {
+    for (int x = 0; x < width; x += cell) {
+      unsigned v = static_cast<unsigned>((x / cell) * 37 + (y / cell) * 91 + step * 7);
+      XSetForeground(d, gc, ((v * 53) & 0xFF) << 16 | ((v * 97) & 0xFF) << 8 | ((v * 29) & 0xFF));
+      XFillRectangle(d, w, gc, x, y, cell, cell);
+    }
+  }
+  XSetForeground(d, gc, 0xFFFFFF);
+  XFillRectangle(d, w, gc, (step * 12) % width, 0, 24, height);
+  XFlush(d);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: cvl_x_test_window X Y WIDTH HEIGHT #RRGGBB\n");
+  if (argc != 6 && argc != 7) {
+    std::fprintf(stderr, "usage: cvl_x_test_window X Y WIDTH HEIGHT #RRGGBB [animate]\n");
     return 2;
   }
   Display* d = XOpenDisplay(nullptr);
@@ -91,7 +111,17 @@ int main(int argc, char** argv) {
   XSync(d, False);
   std::printf("{\"event\":\"ready\"}\n");
   std::fflush(stdout);
+  const bool animate = argc == 7 && std::strcmp(argv[6], "animate") == 0;
+  GC gc = XCreateGC(d, window, 0, nullptr);
+  int step = 0;
   for (;;) {
+    if (animate && XPending(d) == 0) {
+      pollfd fd{ConnectionNumber(d), POLLIN, 0};
+      if (poll(&fd, 1, 15) == 0) {
+        paintCells(d, window, gc, std::atoi(argv[3]), std::atoi(argv[4]), ++step);
+        continue;
+      }
+    }
     XEvent e;
     XNextEvent(d, &e);
     if (e.type == KeyPress || e.type == KeyRelease) {

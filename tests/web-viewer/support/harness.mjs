@@ -7,9 +7,10 @@ import { mkdtempSync, openSync, readFileSync, rmSync, writeFileSync, closeSync }
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { setTimeout as sleep } from 'node:timers/promises';
 
-export const BUILD_DIR = process.env.CVL_BUILD_DIR ?? path.resolve(import.meta.dirname, '../../../build');
+export const BUILD_DIR = process.env.CVL_BUILD_DIR ?? path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../../../build');
 export const BIN_DIR = path.join(BUILD_DIR, 'bin');
 const NODE_MODULES = process.env.CVL_NODE_MODULES ?? path.join(BUILD_DIR, 'web-viewer-node', 'node_modules');
 
@@ -170,10 +171,10 @@ export class Host {
 
 // The X test window: reports its key and button events as JSON lines.
 export class TestWindow {
-  static async open(display, { x = 0, y = 0, width = 1280, height = 800, color = '#2080c0' } = {}) {
+  static async open(display, { x = 0, y = 0, width = 1280, height = 800, color = '#2080c0', animate = false } = {}) {
     const window = new TestWindow();
-    window.child = new Child(path.join(BIN_DIR, 'cvl_x_test_window'),
-                             [String(x), String(y), String(width), String(height), color], { env: { DISPLAY: display } });
+    const args = [String(x), String(y), String(width), String(height), color, ...(animate ? ['animate'] : [])];
+    window.child = new Child(path.join(BIN_DIR, 'cvl_x_test_window'), args, { env: { DISPLAY: display } });
     await window.child.waitForOut('"ready"');
     return window;
   }
@@ -285,8 +286,12 @@ export async function framePixelPosition(page, x, y) {
 // The colour [r, g, b] of a frame pixel as the canvas shows it.
 export async function canvasColor(page, x, y) {
   return page.evaluate(([fx, fy]) => {
-    const canvas = document.getElementById('screen');
-    return [...canvas.getContext('2d').getImageData(fx, fy, 1, 1).data.slice(0, 3)];
+    const copy = document.createElement('canvas');
+    copy.width = 1;
+    copy.height = 1;
+    const context = copy.getContext('2d');
+    context.drawImage(document.getElementById('screen'), fx, fy, 1, 1, 0, 0, 1, 1);
+    return [...context.getImageData(0, 0, 1, 1).data.slice(0, 3)];
   }, [x, y]);
 }
 
