@@ -41,6 +41,8 @@ export class InputCapture {
       }
       if (!e.isComposing) box.value = '';
     });
+    // A key released while another element has the focus would never reach the host.
+    box.addEventListener('blur', () => this.focusLost());
     window.addEventListener('blur', () => this.focusLost());
     window.addEventListener('focus', () => this.focusRegained());
     document.addEventListener('visibilitychange', () => {

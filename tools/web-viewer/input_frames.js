@@ -13,7 +13,11 @@
 //
 // The state channel (0) carries pointer moves, of which the host keeps only the newest; the
 // events channel (1) carries everything that must arrive in order. Each counts on its own;
-// a snapshot covers the events channel up to its `upto`.
+// a snapshot covers the events channel up to its `upto`, which also tells the host where this
+// sender's numbering stands. Nothing does that for the state channel, whose last number the
+// host keeps across controllers, so state numbers follow the clock (milliseconds, 32 bits,
+// rising by at least one per frame): a page that takes over control continues above the
+// numbers of the page before it instead of having its moves dropped as old.
 
 export const INPUT_MAGIC = 0xae;
 export const INPUT_PROTOCOL_VERSION = 1;
@@ -113,8 +117,10 @@ export class InputFrameWriter {
   }
 
   takeState() {
-    const seq = this.nextState;
-    this.nextState = (this.nextState + 1) >>> 0;
+    const clock = Math.floor(this.now()) >>> 0;
+    // Serial arithmetic: the clock wins when it is ahead of the next number.
+    const seq = ((clock - this.nextState) | 0) > 0 ? clock : this.nextState;
+    this.nextState = (seq + 1) >>> 0;
     return seq;
   }
 

@@ -179,13 +179,19 @@ class ViewerPage {
       case 'you':
         this.participantId = message.participantId;
         break;
-      case 'session':
+      case 'session': {
+        const wasDriving = this.driving;
         this.sessionInfo = message.session;
         if (this.driving) this.wasController = true;
+        // The host keeps one input order for whoever drives: a new controller first sends a
+        // snapshot, which also tells the host where this page's numbering stands.
+        if (this.driving && !wasDriving) this.input.resync();
         break;
+      }
       case 'input-status':
         this.canInject = message.canInject !== false;
         this.wasController = true;
+        this.input.resync();
         break;
       case 'resync-please':
         this.input.resync();

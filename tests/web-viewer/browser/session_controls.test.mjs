@@ -93,6 +93,11 @@ test('control passes between two pages, and only the controller drives', async (
   for (const v of [owner, helper]) await v.page.getByRole('button', { name: 'Session' }).click();
 
   await waitFor('the owner in control', async () => (await owner.stats()).driving);
+  // The owner drives for a while, so the host's input numbering has moved on.
+  await clickFramePixel(owner.page, 20, 30);
+  await owner.page.keyboard.type('abc');
+  await waitFor('the owner\'s input', () => window.typed() === 'abc');
+  const buttons = () => window.events().filter((e) => e.event === 'button');
   await waitFor('the second page watching', async () =>
     /Watching — Remote \(owner\) is in control/.test(await helper.page.locator('#status-text').textContent()));
   assert.equal((await helper.stats()).inputAllowed, false);
@@ -107,12 +112,15 @@ test('control passes between two pages, and only the controller drives', async (
   }
   await clickFramePixel(owner.page, 50, 50);   // not sent: the owner no longer drives
   await clickFramePixel(helper.page, 60, 70);
-  const first = await waitFor('the helper\'s click', () => window.events().find((e) => e.event === 'button'));
-  assert.deepEqual([first.x, first.y], [60, 70]);
+  const next = await waitFor('the helper\'s click', () => buttons()[2]);
+  assert.deepEqual([next.x, next.y], [60, 70]);
 
-  // The owner reclaims it, then passes it back to the helper by name.
+  // The owner reclaims it, and drives again; then passes it back to the helper by name.
   await owner.page.getByRole('button', { name: 'Reclaim control' }).click();
   await waitFor('the owner in control again', async () => (await owner.stats()).driving);
+  await clickFramePixel(owner.page, 80, 90);
+  const reclaimed = await waitFor('the owner\'s click after reclaiming', () => buttons()[4]);
+  assert.deepEqual([reclaimed.x, reclaimed.y], [80, 90]);
   await owner.page.getByRole('button', { name: 'Pass control' }).click();
   await waitFor('the helper in control again', async () => (await helper.stats()).driving);
   assert.deepEqual([...owner.errors, ...helper.errors], []);

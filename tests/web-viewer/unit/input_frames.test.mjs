@@ -11,7 +11,7 @@ const writerAt = (t = 1000) => new InputFrameWriter(() => t);
 test('each kind of frame has the layout the host decodes', () => {
   const cases = [
     // header: magic, version, channel, kind, seq, t (48 bits); then the payload
-    [(w) => w.move(100, -2), 'AE010001' + '00000001' + '0000000003E8' + '00000064FFFFFFFE'],
+    [(w) => w.move(100, -2), 'AE010001' + '000003E8' + '0000000003E8' + '00000064FFFFFFFE'],
     [(w) => w.button('middle', true), 'AE010110' + '00000001' + '0000000003E8' + '0301'],
     [(w) => w.button('x2', false), 'AE010110' + '00000001' + '0000000003E8' + '0500'],
     [(w) => w.wheel(-120), 'AE010111' + '00000001' + '0000000003E8' + 'FFFFFF88'],
@@ -26,11 +26,27 @@ test('coordinates beyond 32 bits are clamped, a 48-bit time wraps', () => {
   assert.equal(hex(writerAt(2 ** 48 + 5).move(0, 0)).slice(16, 28), '000000000005');
 });
 
+const seq = (frame) => new DataView(frame.buffer).getUint32(4);
+
+test('state numbers follow the clock and rise by at least one, also across a wrap', () => {
+  let now = 5000;
+  const w = new InputFrameWriter(() => now);
+  assert.equal(seq(w.move(1, 1)), 5000);
+  assert.equal(seq(w.move(1, 1)), 5001, 'the clock did not move');
+  now = 9000;
+  assert.equal(seq(w.move(1, 1)), 9000);
+  now = 2 ** 32 - 10;
+  assert.equal(seq(w.move(1, 1)), 2 ** 32 - 10);
+  now = 2 ** 32 + 3;  // the 32-bit clock wrapped: still newer in serial arithmetic
+  assert.equal(seq(w.move(1, 1)), 3);
+  now = 2 ** 32 - 100;  // a clock that went back: the numbers keep rising instead
+  assert.equal(seq(w.move(1, 1)), 4);
+});
+
 test('state and events channels count on their own; a snapshot covers the events sent', () => {
   const w = writerAt();
-  const seq = (frame) => new DataView(frame.buffer).getUint32(4);
-  assert.equal(seq(w.move(1, 1)), 1);
-  assert.equal(seq(w.move(2, 2)), 2);
+  assert.equal(seq(w.move(1, 1)), 1000);
+  assert.equal(seq(w.move(2, 2)), 1001);
   assert.equal(seq(w.keyVk(0x41, true)), 1);
   assert.equal(seq(w.keyVk(0x41, false)), 2);
   assert.equal(seq(w.button('left', true)), 3);
