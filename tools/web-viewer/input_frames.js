@@ -39,7 +39,7 @@ export class InputFrameWriter {
   // `now` gives milliseconds for the 48-bit time field (the host carries it along only).
   constructor(now = () => Date.now()) {
     this.now = now;
-    this.nextState = 1;
+    this.nextState = null;  // the first state frame takes the clock as it is
     this.nextEvent = 1;
   }
 
@@ -119,7 +119,7 @@ export class InputFrameWriter {
   takeState() {
     const clock = Math.floor(this.now()) >>> 0;
     // Serial arithmetic: the clock wins when it is ahead of the next number.
-    const seq = ((clock - this.nextState) | 0) > 0 ? clock : this.nextState;
+    const seq = this.nextState === null || ((clock - this.nextState) | 0) > 0 ? clock : this.nextState;
     this.nextState = (seq + 1) >>> 0;
     return seq;
   }
