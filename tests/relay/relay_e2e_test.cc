@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <openssl/evp.h>
+
 #include "tests/support/relay_process.h"
 #include "tests/support/test_socket.h"
 
@@ -254,6 +256,70 @@ TEST_F(RelayTest, SurvivesGarbageAndKeepsDevicesApart) {
   EXPECT_EQ(otherViewer.nextClientMessage(), (Bytes{2, 2}));
   TestViewer late(relay_.viewerUrl("dev-1", "owner-pass"));
   EXPECT_TRUE(late.waitHostOnline());
+  EXPECT_TRUE(relay_.process().running());
+}
+
+// One HTTP exchange on a fresh connection; everything the relay answers until it closes.
+std::string httpExchange(uint16_t port, const std::string& request) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) return "";
+  if (::write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) return "";
+  std::string reply;
+  char buffer[65536];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) reply.append(buffer, n);
+  ::close(fd);
+  return reply;
+}
+
+std::string sha256Hex(const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
+  std::string hex;
+  for (unsigned int i = 0; i < size; ++i) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", digest[i]);
+    hex += two;
+  }
+  return hex;
+}
+
+TEST_F(RelayTest, ServesTheWebViewerWhoseHashItPrints) {
+  auto printed = runChild(builtProgram("cvlrelay"), {{"--viewer-sha256"}});
+  ASSERT_EQ(printed.status, 0);
+  ASSERT_EQ(printed.out.size(), 65u) << printed.out;
+
+  // "/", "/index.html" and the same under a path prefix: the page, with its policy.
+  for (const char* path : {"/", "/index.html", "/corvello/", "/corvello/index.html?x=1"}) {
+    SCOPED_TRACE(path);
+    std::string reply =
+        httpExchange(relay_.port(), std::string("GET ") + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    auto split = reply.find("\r\n\r\n");
+    ASSERT_NE(split, std::string::npos) << reply.substr(0, 200);
+    std::string head = reply.substr(0, split);
+    std::string body = reply.substr(split + 4);
+    EXPECT_EQ(head.rfind("HTTP/1.1 200", 0), 0u) << head;
+    EXPECT_NE(head.find("Content-Type: text/html; charset=utf-8"), std::string::npos) << head;
+    EXPECT_NE(head.find("Content-Security-Policy: default-src 'none'; script-src 'sha256-"),
+              std::string::npos) << head;
+    EXPECT_NE(head.find("frame-ancestors 'none'"), std::string::npos) << head;
+    EXPECT_EQ(body.rfind("<!doctype html>", 0), 0u);
+    EXPECT_EQ(sha256Hex(body) + "\n", printed.out);
+  }
+
+  // HEAD gives the headers only; other methods and other paths are refused.
+  std::string head = httpExchange(relay_.port(), "HEAD / HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(head.rfind("HTTP/1.1 200", 0), 0u) << head;
+  EXPECT_EQ(head.find("<!doctype"), std::string::npos);
+  EXPECT_EQ(httpExchange(relay_.port(), "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n")
+                .rfind("HTTP/1.1 405", 0),
+            0u);
+  EXPECT_EQ(httpExchange(relay_.port(), "GET /other HTTP/1.1\r\nHost: x\r\n\r\n").rfind("HTTP/1.1 404", 0),
+            0u);
   EXPECT_TRUE(relay_.process().running());
 }
 
