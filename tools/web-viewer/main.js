@@ -362,7 +362,8 @@ class ViewerPage {
       case SessionStatus.waiting: return ['busy', 'Connected \u2014 waiting for the host to come online\u2026'];
       case SessionStatus.keying: return ['busy', 'Agreeing keys with the host\u2026'];
       case SessionStatus.offline:
-        return ['bad', `Connection lost \u2014 trying again in ${this.retryIn ?? 1} s\u2026`];
+        return ['bad', `${s.failures > 0 ? 'Cannot reach the relay' : 'Connection lost'} \u2014 ` +
+                       `trying again in ${this.retryIn ?? 1} s\u2026`];
       case SessionStatus.stopped: return ['idle', 'Disconnected'];
       default: break;
     }

@@ -110,9 +110,10 @@ export class ViewerSession {
       this.dropChannel();
       this.failures = welcomed ? 0 : this.failures + 1;
       const delay = RETRY_DELAYS_MS[Math.min(this.failures, RETRY_DELAYS_MS.length - 1)];
-      const why = welcomed ? 'The connection to the relay was lost.'
-                           : 'The relay cannot be reached, or it refused this device or token.';
-      this.setStatus(SessionStatus.offline, why);
+      // A browser does not say why an upgrade failed: a refused token looks like a relay that
+      // is down.
+      this.lastError = welcomed ? '' : 'The relay cannot be reached, or it refused this device or token.';
+      this.setStatus(SessionStatus.offline);
       this.retryDelayMs = delay;
       this.retryTimer = setTimeout(() => this.dial(), delay);
     };
@@ -131,6 +132,7 @@ export class ViewerSession {
       this.clientId = notice.clientId ?? null;
       this.role = typeof notice.role === 'string' ? notice.role : null;
       this.failures = 0;
+      this.lastError = '';
       this.setStatus(SessionStatus.waiting);
       this.emit('welcome', this.clientId, this.role);
       return true;

@@ -17,7 +17,8 @@ test('a relay killed and restarted: the page reconnects, keys again and asks for
   const firstPhrase = (await viewer.stats()).phrase;
 
   await s.relay.kill();
-  await waitFor('the page to notice', async () => /Connection lost/.test(await page.locator('#status-text').textContent()));
+  await waitFor('the page to notice', async () =>
+    /Connection lost|Cannot reach the relay/.test(await page.locator('#status-text').textContent()));
   assert.equal((await viewer.stats()).inputAllowed, false);
   await s.relay.restart();
 
