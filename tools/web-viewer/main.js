@@ -43,6 +43,8 @@ class ViewerPage {
     this.viewOnly = false;
     this.phrase = null;
     this.monitors = null;
+    this.inputFramesSent = 0;
+    this.resyncRequests = 0;
     this.screen = new ScreenView($('screen'), $('stage'));
     this.screen.onFirstFrame = () => this.render();
     this.input = new InputCapture(this.screen, $('keyboard-sink'), {
@@ -161,7 +163,7 @@ class ViewerPage {
       else if (e.type === 'wheel') frame = this.writer.wheel(e.delta);
       else if (e.type === 'keyvk') frame = this.writer.keyVk(e.vk, e.down);
       else if (e.type === 'keyunicode') frame = this.writer.keyUnicode(e.code, e.down);
-      if (frame) this.session.sendInput(frame);
+      if (frame && this.session.sendInput(frame)) this.inputFramesSent++;
     }
   }
 
@@ -194,6 +196,7 @@ class ViewerPage {
         this.input.resync();
         break;
       case 'resync-please':
+        this.resyncRequests++;
         this.input.resync();
         return;
       case 'monitors':
@@ -284,6 +287,7 @@ class ViewerPage {
     });
     $('btn-panel').addEventListener('click', () => {
       document.body.classList.toggle('panel-open');
+      this.screen.layout();  // at once, so that the next click lands where the picture is
       this.render();
     });
     const menu = $('keys-menu');
@@ -454,7 +458,8 @@ class ViewerPage {
              status: this.session?.status ?? 'idle', keyed: Boolean(this.session?.keyed),
              phrase: this.phrase?.short ?? null, confirmed: this.confirmed, driving: this.driving,
              inputAllowed: this.inputAllowed(), viewOnly: this.viewOnly, clientId: this.session?.clientId ?? null,
-             participantId: this.participantId, frameWidth: this.screen.canvas.width,
+             participantId: this.participantId, inputFramesSent: this.inputFramesSent,
+             resyncRequests: this.resyncRequests, frameWidth: this.screen.canvas.width,
              frameHeight: this.screen.canvas.height };
   }
 }

@@ -217,7 +217,7 @@ export class ViewerSession {
   }
 
   sendInput(frame) {
-    this.sendSealed(inputPlaintext(frame));
+    return this.sendSealed(inputPlaintext(frame));
   }
 
   // Sealed sends leave in the order they were asked for; nothing is sent without keys.
