@@ -59,11 +59,7 @@ bool booleanMember(const nlohmann::json& object, const char* key) {
 
 std::string configFile() { return FabricConfigLoader::defaultConfigDir() + "/fabric.json"; }
 
-std::string websiteUrl() {
-  const char* value = ::getenv("CVL_WEBSITE_URL");
-  if (value && *value) return value;
-  return WebsiteURL;
-}
+std::string websiteUrl() { return cvl::websiteUrl(); }
 
 std::string installerUrl() { return websiteUrl() + "/download/corvello-host-linux-amd64.deb"; }
 

@@ -149,7 +149,7 @@ std::optional<Reg> registerDevice(const std::string& broker, const Login& login,
 }
 
 std::string websiteHost() {
-  std::string site = WebsiteURL;
+  std::string site = websiteUrl();
   size_t scheme = site.find("://");
   return scheme == std::string::npos ? site : site.substr(scheme + 3);
 }
@@ -157,7 +157,7 @@ std::string websiteHost() {
 void showDeviceQr(const std::string& otpauth) {
   // The URI travels only in the fragment, which the browser never sends to the web site.
   std::string page =
-      std::string(WebsiteURL) + "/qr.html#" + url::percentEncode(otpauth, url::ALPHANUMERIC_ONLY);
+      websiteUrl() + "/qr.html#" + url::percentEncode(otpauth, url::ALPHANUMERIC_ONLY);
   say("");
   say(RULE);
   say("   SET UP THIS COMPUTER'S AUTHENTICATOR");
@@ -248,7 +248,7 @@ bool run(const std::string& installDir) {
   say("");
   say(RULE);
   say("   This computer (" + name + ") is registered.");
-  say("   Sign in at " + std::string(WebsiteURL) + ", pick " + name + ", and enter its");
+  say("   Sign in at " + websiteUrl() + ", pick " + name + ", and enter its");
   say("   authenticator code to connect.");
   say(RULE);
   return true;

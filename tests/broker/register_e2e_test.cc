@@ -318,6 +318,16 @@ TEST_F(RegisterTest, QrPageOpensWithTheUriInTheFragment) {
   ASSERT_EQ(r.status, 0);
   EXPECT_NE(r.out.find(qrBlock("")), std::string::npos) << r.out;
   EXPECT_EQ(opened(), std::string(WebsiteURL) + "/qr.html#");
+
+  // CVL_WEBSITE_URL names another site: the page, the hint and the closing lines follow it.
+  options.setEnv["CVL_WEBSITE_URL"] = "https://own.example.org";
+  ::unlink(fabricPath().c_str());
+  r = run("\n");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(opened(), "https://own.example.org/qr.html#");
+  EXPECT_NE(r.out.find("go to own.example.org/qr.html and paste:"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("   Sign in at https://own.example.org, pick Desk,"), std::string::npos)
+      << r.out;
 }
 
 TEST_F(RegisterTest, PasswordIsReadFromTheTerminalWithoutEcho) {
