@@ -7,6 +7,7 @@ import { test } from 'node:test';
 import { clickFramePixel, startStack, waitFor, waitForDrawnFrames } from '../support/harness.mjs';
 
 const CONTROL_MASK = 4;
+const ALT_MASK = 8;  // Mod1
 
 test('clicks, text, accented characters and shortcuts reach the host; focus loss releases held keys', async (t) => {
   const s = await startStack();
@@ -44,6 +45,16 @@ test('clicks, text, accented characters and shortcuts reach the host; focus loss
   const ctrlA = await waitFor('Ctrl+A', () => keys().slice(before).find((e) => e.keysym === 'a' && e.down));
   assert.ok(ctrlA.state & CONTROL_MASK, `state ${ctrlA.state}`);
   await waitFor('Control released', () => keys().slice(before).some((e) => e.keysym === 'Control_L' && !e.down));
+
+  // The menu sends the keys a browser keeps to itself.
+  const beforeMenu = keys().length;
+  await page.getByRole('button', { name: /Keys/ }).click();
+  await page.getByRole('menuitem', { name: 'Ctrl+Alt+Del' }).click();
+  const del = await waitFor('Delete with Control and Alt', () =>
+    keys().slice(beforeMenu).find((e) => e.keysym === 'Delete' && e.down));
+  assert.ok(del.state & CONTROL_MASK && del.state & ALT_MASK, `state ${del.state}`);
+  await waitFor('all three released', () => ['Control_L', 'Alt_L', 'Delete'].every((k) =>
+    keys().slice(beforeMenu).some((e) => e.keysym === k && !e.down)));
 
   // A key held while the page loses focus is released on the host.
   await page.keyboard.down('Shift');
