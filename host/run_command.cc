@@ -4,10 +4,15 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <future>
+#include <string>
 
 #include "kit/diagnostics/log.h"
 #include "kit/diagnostics/permissions.h"
+#include "kit/capture/display_loss.h"
 #include "kit/capture/host_engine.h"
 #include "kit/fabric/fabric_client.h"
 #include "kit/fabric/fabric_config.h"
@@ -34,14 +39,33 @@ sigset_t blockStopSignals() {
   return set;
 }
 
-[[noreturn]] void serveUntilSignalled(const sigset_t& set) {
+// Ends the process at once with `status`, without running static destructors while the
+// kit's threads still work.
+[[noreturn]] void exitNow(int status) {
+  std::fflush(nullptr);
+  std::_Exit(status);
+}
+
+// Leaving in order on a signal: the line, then everything held is released, capture stops and
+// the relay connection closes with 1001 (the client bounds this to a second), then the exit.
+[[noreturn]] void serveUntilSignalled(const sigset_t& set, FabricClient& client) {
   for (;;) {
     int sig = 0;
     if (sigwait(&set, &sig) == 0 && (sig == SIGINT || sig == SIGTERM)) {
       Log::line("[cvlhost] shutting down");
-      std::_Exit(0);
+      std::promise<void> left;
+      client.leave([&left] { left.set_value(); });
+      left.get_future().wait_for(std::chrono::seconds(2));
+      exitNow(0);
     }
   }
+}
+
+// A lost display cannot come back for this process: say so and end with a failure, so that
+// the service manager starts the host again once a session is there.
+void displayLost(const std::string& displayName) {
+  Log::line("[cvlhost] lost the X display " + displayName + " \u2014 exiting");
+  exitNow(1);
 }
 
 }  // namespace
@@ -72,12 +96,17 @@ int runHost() {
   Log::line("[cvlhost] joining the fabric as", found->config.deviceId, "via",
             found->config.relayUrl);
 
+  DisplayLoss::onLost(displayLost);
+  DisplayLoss::watch();
   auto engine = HostEngine::make(0);
-  auto client = FabricClient::make(found->config, fabricEngineFor(engine));
+  FabricClient::Options options;
+  // After the "replaced" line the client leaves in order (bounded), then the process ends.
+  options.onReplaced = [] { exitNow(0); };
+  auto client = FabricClient::make(found->config, fabricEngineFor(engine), options);
   client->start();
   // Engine and client live until the process ends; it ends from the signal wait, from the
-  // client's "replaced" notice, or by being killed.
-  serveUntilSignalled(stopSignals);
+  // client's "replaced" notice, when the display is lost, or by being killed.
+  serveUntilSignalled(stopSignals, *client);
 }
 
 }  // namespace cvl::host

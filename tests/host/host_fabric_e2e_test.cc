@@ -153,6 +153,39 @@ class HostFabric : public ::testing::Test {
     XCloseDisplay(d);
     return keys[code / 8] & (1 << (code % 8));
   }
+  // What the X server reports held down: key codes from its key map, and the pointer's
+  // button mask.
+  struct Held {
+    std::vector<int> keycodes;
+    unsigned buttons = 0;
+  };
+  Held held() {
+    Display* d = XOpenDisplay(xvfb.display().c_str());
+    char keys[32];
+    XQueryKeymap(d, keys);
+    Held h;
+    for (int code = 0; code < 256; ++code) {
+      if (keys[code / 8] & (1 << (code % 8))) h.keycodes.push_back(code);
+    }
+    Window root, child;
+    int rx, ry, wx, wy;
+    unsigned mask = 0;
+    XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rx, &ry, &wx, &wy, &mask);
+    h.buttons = mask & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
+    XCloseDisplay(d);
+    return h;
+  }
+  // The controller holds shift, "a" and the left button down, and the X server says so.
+  void holdKeysAndButton(ChildProcess& owner) {
+    owner.writeInput(R"(state {"type":"move","x":300,"y":200})" "\n");
+    owner.writeInput(R"(event {"type":"keyvk","vk":160,"down":true})" "\n");
+    owner.writeInput(R"(event {"type":"keyvk","vk":65,"down":true})" "\n");
+    owner.writeInput(R"(state {"type":"button","button":"left","down":true})" "\n");
+    ASSERT_TRUE(waitUntil([&] {
+      auto h = held();
+      return keyIsDown(XK_Shift_L) && keyIsDown(XK_a) && (h.buttons & Button1Mask);
+    })) << "the controller's keys and button are not down";
+  }
 
   test::TempDir dir;
   test::XvfbServer xvfb;  // 1280 x 800
@@ -295,6 +328,81 @@ TEST_F(HostFabric, SigtermEndsAtOnceWithStatusZero) {
   auto lines = test::logLines(host->err());
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "[cvlhost] shutting down");
+}
+
+// Leaving lets go of everything the controller held: the X server reports no key and no
+// button down afterwards, and the relay saw the host close the connection as going away.
+TEST_F(HostFabric, LeavingLetsGoOfEverythingHeld) {
+  for (const std::string how : {"SIGTERM", "replaced"}) {
+    SCOPED_TRACE(how);
+    size_t relayLog = relay->process().err().size();
+    auto host = serveHost();
+    auto owner = keyedViewer("owner");
+    ASSERT_NO_FATAL_FAILURE(holdKeysAndButton(*owner));
+
+    std::unique_ptr<ChildProcess> newer;
+    if (how == "SIGTERM") {
+      host->signal(SIGTERM);
+    } else {
+      newer = startHost();
+    }
+    auto status = host->wait(20s);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+    auto lines = test::logLines(host->err());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), how == "SIGTERM"
+                                ? "[cvlhost] shutting down"
+                                : "[fabric] replaced by a newer host instance \u2014 exiting");
+    Held after = held();
+    EXPECT_TRUE(after.keycodes.empty()) << after.keycodes.size() << " keys still down";
+    EXPECT_EQ(after.buttons, 0u);
+    if (how == "SIGTERM") {
+      EXPECT_TRUE(waitUntil([&] {
+        return relay->process().err().find("gone (closed 1001)", relayLog) != std::string::npos;
+      })) << relay->process().err().substr(relayLog);
+    }
+    if (newer) {
+      newer->signal(SIGTERM);
+      EXPECT_EQ(newer->wait(20s), 0);
+    }
+  }
+}
+
+// The controller goes while a watcher stays: what it held is let go at once, not when the
+// watcher leaves too.
+TEST_F(HostFabric, ControllerLeavingWhileAWatcherStaysLetsGo) {
+  auto host = serveHost();
+  auto watcher = keyedViewer("viewer");
+  auto owner = keyedViewer("owner");
+  ASSERT_NO_FATAL_FAILURE(holdKeysAndButton(*owner));
+  owner->writeInput("quit\n");
+  ASSERT_TRUE(waitUntil([&] {
+    auto h = held();
+    return h.keycodes.empty() && h.buttons == 0;
+  })) << "still held after the controller left";
+  EXPECT_TRUE(host->running());
+  EXPECT_NE(host->err().find("left ("), std::string::npos);
+}
+
+// The X server goes away under a streaming host: one clear line, a failure status for the
+// service manager, and the relay sees the connection end.
+TEST_F(HostFabric, LosingTheDisplayEndsTheHostWithAFailure) {
+  auto host = serveHost();
+  auto viewer = keyedViewer("owner");
+  ASSERT_TRUE(viewer->waitForOut("\"type\":\"frame\"", 20s));
+  size_t relayLog = relay->process().err().size();
+  xvfb.stop(SIGKILL);
+  auto status = host->wait(20s);
+  ASSERT_TRUE(status.has_value()) << "the host hangs";
+  EXPECT_EQ(*status, 1);
+  auto lines = test::logLines(host->err());
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "[cvlhost] lost the X display " + xvfb.display() + " \u2014 exiting");
+  EXPECT_TRUE(waitUntil([&] {
+    return relay->process().err().find("host mac-e2e gone", relayLog) != std::string::npos;
+  }));
+  EXPECT_TRUE(viewer->waitForOut("\"cvlview\":\"host-offline\"", 20s));
 }
 
 TEST_F(HostFabric, IncompleteConfigurationStaysOffTheNetwork) {

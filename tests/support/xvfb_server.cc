@@ -10,6 +10,7 @@
 #include <chrono>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace cvl::test {
 
@@ -72,13 +73,19 @@ XvfbServer::XvfbServer(Options options) {
 
 XvfbServer::~XvfbServer() {
   if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
+  stop(SIGTERM);
+}
+
+void XvfbServer::stop(int sig) {
+  if (pid_ <= 0) return;
+  kill(pid_, sig);
+  pid_t pid = std::exchange(pid_, -1);
   for (int i = 0; i < 200; ++i) {
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  kill(pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
 }
 
 void XvfbServer::exportDisplay() const { setenv("DISPLAY", display_.c_str(), 1); }

@@ -31,6 +31,8 @@ class XvfbServer {
   const std::string& display() const { return display_; }
   // Sets DISPLAY of this process to the server.
   void exportDisplay() const;
+  // Ends the server now with `sig` (SIGKILL: as if it crashed) and waits for it.
+  void stop(int sig);
 
  private:
   pid_t pid_ = -1;
