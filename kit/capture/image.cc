@@ -11,8 +11,8 @@ ImageRef Image::fromPixels(int width, int height, int stride, std::vector<uint8_
 }
 
 ImageRef Image::wrap(int width, int height, int stride, const uint8_t* data,
-                     std::shared_ptr<const void> owner) {
-  return std::make_shared<const Image>(width, height, stride, data, std::move(owner));
+                     std::shared_ptr<const void> owner, std::optional<ScreenArea> shows) {
+  return std::make_shared<const Image>(width, height, stride, data, std::move(owner), shows);
 }
 
 uint32_t Image::pixel(int x, int y) const {

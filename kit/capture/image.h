@@ -6,9 +6,20 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace cvl {
+
+// The part of the screen a captured frame shows, in the global coordinates that display
+// bounds and input use (points, y down).
+struct ScreenArea {
+  double x = 0;
+  double y = 0;
+  double width = 0;
+  double height = 0;
+  bool operator==(const ScreenArea&) const = default;
+};
 
 class Image;
 using ImageRef = std::shared_ptr<const Image>;
@@ -20,9 +31,11 @@ class Image {
   // Takes the pixels (height rows of `stride` bytes, stride >= 4 * width).
   static ImageRef fromPixels(int width, int height, int stride, std::vector<uint8_t> pixels);
   // Wraps memory kept alive by `owner` (a pooled capture buffer, a shared-memory segment);
-  // the owner is released when the last reference to the image goes.
+  // the owner is released when the last reference to the image goes. A captured frame says
+  // which part of the screen it shows, as it was when the frame was taken.
   static ImageRef wrap(int width, int height, int stride, const uint8_t* data,
-                       std::shared_ptr<const void> owner);
+                       std::shared_ptr<const void> owner,
+                       std::optional<ScreenArea> shows = std::nullopt);
 
   int width() const { return width_; }
   int height() const { return height_; }
@@ -31,9 +44,17 @@ class Image {
   const uint8_t* row(int y) const { return data_ + static_cast<size_t>(y) * stride_; }
   // 0xAARRGGBB of the pixel at (x, y), for tests and diagnostics.
   uint32_t pixel(int x, int y) const;
+  // The part of the screen a captured frame shows; absent for other images.
+  const std::optional<ScreenArea>& shows() const { return shows_; }
 
-  Image(int width, int height, int stride, const uint8_t* data, std::shared_ptr<const void> owner)
-      : width_(width), height_(height), stride_(stride), data_(data), owner_(std::move(owner)) {}
+  Image(int width, int height, int stride, const uint8_t* data, std::shared_ptr<const void> owner,
+        std::optional<ScreenArea> shows = std::nullopt)
+      : width_(width),
+        height_(height),
+        stride_(stride),
+        data_(data),
+        owner_(std::move(owner)),
+        shows_(shows) {}
 
  private:
   int width_;
@@ -41,6 +62,7 @@ class Image {
   int stride_;
   const uint8_t* data_;
   std::shared_ptr<const void> owner_;
+  std::optional<ScreenArea> shows_;
 };
 
 }  // namespace cvl

@@ -70,9 +70,17 @@ std::optional<GrabResult> ScreenCapturer::grab(int64_t maxEdge, int64_t quality)
   result.jpeg = std::move(*jpeg);
   result.width = scaled->width();
   result.height = scaled->height();
-  DisplayBounds b = platform_.displays->bounds(displayID_);
-  result.geometry = {b.x, b.y, b.width / static_cast<double>(result.width),
-                     b.height / static_cast<double>(result.height)};
+  // The mapping of this very image: the part of the screen the frame shows when its source
+  // says so (the display may have changed since it was taken), else the display now.
+  ScreenArea area;
+  if (image->shows()) {
+    area = *image->shows();
+  } else {
+    DisplayBounds b = platform_.displays->bounds(displayID_);
+    area = {b.x, b.y, b.width, b.height};
+  }
+  result.geometry = {area.x, area.y, area.width / static_cast<double>(result.width),
+                     area.height / static_cast<double>(result.height)};
   return result;
 }
 

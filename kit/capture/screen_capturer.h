@@ -3,7 +3,7 @@
 // (cursor included) by preference, the screenshot source for good once the stream cannot
 // start or has delivered nothing within STREAM_GRACE_SEC of its start. Each grab takes the
 // newest image, shrinks it to the viewer's largest edge, encodes it, and pairs it with the
-// geometry of the display at that moment.
+// geometry of the screen area the frame shows.
 //
 // No lock of its own: the owner (the host engine) serialises every call, because
 // selectMonitor and the fallback replace the source that grab reads.

@@ -214,6 +214,74 @@ TEST_F(TwoMonitorsX11Test, MonitorsGiveTheListBoundsGeometryAndSelection) {
   EXPECT_FALSE(capturer.usingFallback());
 }
 
+// Monitors defined while the stream runs (the server announces none of this): the stream
+// moves to the monitor that is now the main display, and back to the whole screen when the
+// monitors are gone.
+TEST_F(TwoMonitorsX11Test, TheStreamFollowsMonitorsDefinedWhileItRuns) {
+  X11DisplayServices displays;
+  XShmStreamSource stream(displays.mainDisplay());
+  stream.setFrameRate(5);
+  ASSERT_FALSE(stream.start());
+  auto shows = [&](ScreenArea area, int w, int h) {
+    return eventually(
+        [&] {
+          auto img = stream.latestImage();
+          return img && img->shows() == area && img->width() == w && img->height() == h;
+        },
+        20s);
+  };
+  EXPECT_TRUE(shows({0, 0, 3360, 1080}, 1920, 617));
+  xrandr({"--setmonitor", "*main", "1440/380x900/240+0+0", "screen"});
+  xrandr({"--setmonitor", "side", "1920/500x1080/300+1440+0", "none"});
+  EXPECT_TRUE(shows({0, 0, 1440, 900}, 1440, 900));
+  xrandr({"--delmonitor", "main"});
+  xrandr({"--delmonitor", "side"});
+  EXPECT_TRUE(shows({0, 0, 3360, 1080}, 1920, 617));
+}
+
+// A server whose screen can change resolution: it starts at its largest size and has a
+// second, smaller mode to switch to, as a desktop whose resolution a user changes.
+class ResizableScreenX11Test : public CaptureX11Test {
+ protected:
+  ResizableScreenX11Test() : CaptureX11Test({.width = 1920, .height = 1080}) {
+    xrandr({"--newmode", "small", "10", "1280", "1290", "1300", "1310", "800", "810", "820",
+            "830"});
+    xrandr({"--addmode", "screen", "small"});
+  }
+  void switchTo(bool small) {
+    if (small) {
+      xrandr({"--output", "screen", "--mode", "small", "--fb", "1280x800"});
+    } else {
+      xrandr({"--fb", "1920x1080", "--output", "screen", "--mode", "1920x1080"});
+    }
+  }
+};
+
+// The stream follows a new resolution by itself, larger or smaller, with frames of the new
+// area that say which part of the screen they show.
+TEST_F(ResizableScreenX11Test, TheStreamFollowsANewResolution) {
+  ASSERT_NO_FATAL_FAILURE(switchTo(true));
+  X11DisplayServices displays;
+  XShmStreamSource stream(displays.mainDisplay());
+  stream.setFrameRate(2);
+  ASSERT_FALSE(stream.start());
+  auto sizeIs = [&](int w, int h) {
+    return eventually(
+        [&] {
+          auto img = stream.latestImage();
+          return img && img->width() == w && img->height() == h &&
+                 img->shows() == ScreenArea{0, 0, double(w), double(h)};
+        },
+        20s);
+  };
+  EXPECT_TRUE(sizeIs(1280, 800));
+  ASSERT_NO_FATAL_FAILURE(switchTo(false));
+  EXPECT_TRUE(sizeIs(1920, 1080)) << "grabs of the old, smaller area never fail";
+  ASSERT_NO_FATAL_FAILURE(switchTo(true));
+  EXPECT_TRUE(sizeIs(1280, 800));
+  stream.stop();
+}
+
 TEST_F(CaptureX11Test, ClipboardTextTravelsBetweenClients) {
   const std::string text = "Grüße — ✓ 日本 😀\nline two";
   {

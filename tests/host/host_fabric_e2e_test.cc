@@ -73,6 +73,7 @@ size_t countOf(const std::string& text, const std::string& needle) {
 
 class HostFabric : public ::testing::Test {
  protected:
+  explicit HostFabric(test::XvfbServer::Options screen = {}) : xvfb(screen) {}
   void SetUp() override { startRelay({}); }
 
   void startRelay(test::RelayOptions options) {
@@ -188,7 +189,7 @@ class HostFabric : public ::testing::Test {
   }
 
   test::TempDir dir;
-  test::XvfbServer xvfb;  // 1280 x 800
+  test::XvfbServer xvfb;  // 1280 x 800 unless a test asks for another screen
   std::unique_ptr<test::RelayProcess> relay;
 };
 
@@ -383,6 +384,62 @@ TEST_F(HostFabric, ControllerLeavingWhileAWatcherStaysLetsGo) {
   })) << "still held after the controller left";
   EXPECT_TRUE(host->running());
   EXPECT_NE(host->err().find("left ("), std::string::npos);
+}
+
+// A screen whose resolution changes under a streaming host: 1280 x 800, then 1920 x 1080
+// (its largest), then back.
+class HostFabricResizing : public HostFabric {
+ protected:
+  HostFabricResizing() : HostFabric({.width = 1920, .height = 1080}) {}
+  void xrandr(std::vector<std::string> args) {
+    ChildOptions options;
+    options.args = std::move(args);
+    options.setEnv = {{"DISPLAY", xvfb.display()}};
+    auto r = test::runChild("/usr/bin/xrandr", options);
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  void switchTo(bool small) {
+    if (small) {
+      xrandr({"--output", "screen", "--mode", "small", "--fb", "1280x800"});
+    } else {
+      xrandr({"--fb", "1920x1080", "--output", "screen", "--mode", "1920x1080"});
+    }
+  }
+};
+
+// The next frames have the new shape, and the viewer's pointer lands where its picture says.
+TEST_F(HostFabricResizing, FramesAndPointerFollowANewResolution) {
+  xrandr({"--newmode", "small", "10", "1280", "1290", "1300", "1310", "800", "810", "820", "830"});
+  xrandr({"--addmode", "screen", "small"});
+  ASSERT_NO_FATAL_FAILURE(switchTo(true));
+  auto host = serveHost();
+  auto owner = keyedViewer("owner");
+  owner->writeInput(R"(send {"type":"settings","maxEdge":960,"fps":10})" "\n");
+
+  struct Step {
+    bool small;
+    int frameW, frameH;
+    int x, y;            // a point of the picture
+    int rootX, rootY;    // where the pointer must land
+  } steps[] = {{true, 960, 600, 480, 300, 640, 400},
+               {false, 960, 540, 480, 270, 960, 540},
+               {true, 960, 600, 240, 150, 320, 200}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.frameH);
+    ASSERT_NO_FATAL_FAILURE(switchTo(step.small));
+    // Frames of the new shape arrive (the ones of the old shape before them do not count).
+    ASSERT_TRUE(waitUntil([&] {
+      auto frames = linesWhere(*owner, "type", "frame");
+      return !frames.empty() && frames.back()["w"] == step.frameW &&
+             frames.back()["h"] == step.frameH;
+    })) << linesWhere(*owner, "type", "frame").back().dump();
+    owner->writeInput("state {\"type\":\"move\",\"x\":" + std::to_string(step.x) +
+                      ",\"y\":" + std::to_string(step.y) + "}\n");
+    EXPECT_TRUE(waitUntil([&] {
+      auto p = pointer();
+      return p.x == step.rootX && p.y == step.rootY;
+    })) << pointer().x << "," << pointer().y;
+  }
 }
 
 // The X server goes away under a streaming host: one clear line, a failure status for the

@@ -46,7 +46,8 @@ ImageRef XGetImageScreenshotSource::latestImage() {
     XDestroyImage(static_cast<XImage*>(const_cast<void*>(p)));
   });
   return Image::wrap(image->width, image->height, image->bytes_per_line,
-                     reinterpret_cast<const uint8_t*>(image->data), std::move(owner));
+                     reinterpret_cast<const uint8_t*>(image->data), std::move(owner),
+                     ScreenArea{double(x), double(y), double(right - x), double(bottom - y)});
 }
 
 }  // namespace cvl

@@ -1,8 +1,12 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xrandr.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -42,6 +46,7 @@ struct XShmStreamSource::Session {
   Visual* visual = nullptr;
   int depth = 0;
   bool cursor = false;
+  int randrEventBase = -1;  // -1: the server has no RandR
   x11::Monitor rect;       // captured area of the root window
   PixelSize frameSize;     // delivered size (rect shrunk to MAX_EDGE)
   std::unique_ptr<Buffer> grabBuffer;  // full-size grab target when frames are shrunk
@@ -160,6 +165,24 @@ struct XShmStreamSource::Session {
     std::lock_guard lock(poolMutex);
     freeList.push_back(b);
   }
+
+  // Reads what the server sent; true when it announced a change of the screen or of its
+  // outputs (a new resolution, a monitor added or removed).
+  bool layoutAnnounced() {
+    bool changed = false;
+    while (XPending(display) > 0) {
+      XEvent event;
+      XNextEvent(display, &event);
+      if (randrEventBase < 0) continue;
+      if (event.type == randrEventBase + RRScreenChangeNotify) {
+        XRRUpdateConfiguration(&event);
+        changed = true;
+      } else if (event.type == randrEventBase + RRNotify) {
+        changed = true;
+      }
+    }
+    return changed;
+  }
 };
 
 namespace {
@@ -203,6 +226,13 @@ static std::shared_ptr<XShmStreamSource::Session> openSession(DisplayId id, std:
   session->visual = DefaultVisual(d, screen);
   session->depth = DefaultDepth(d, screen);
   session->cursor = x11::hasCursorImages(d);
+  int errorBase = 0;
+  if (XRRQueryExtension(d, &session->randrEventBase, &errorBase)) {
+    XRRSelectInput(d, session->root,
+                   RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+  } else {
+    session->randrEventBase = -1;
+  }
   auto area = captureArea(d, id);
   if (!area) {
     error = "no display to capture (cvl.capture error 1)";
@@ -212,9 +242,16 @@ static std::shared_ptr<XShmStreamSource::Session> openSession(DisplayId id, std:
   return session;
 }
 
-XShmStreamSource::XShmStreamSource(DisplayId displayId) : displayId_(displayId) {}
+XShmStreamSource::XShmStreamSource(DisplayId displayId) : displayId_(displayId) {
+  if (pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0) wakeFds_[0] = wakeFds_[1] = -1;
+}
 
-XShmStreamSource::~XShmStreamSource() { stop(); }
+XShmStreamSource::~XShmStreamSource() {
+  stop();
+  for (int fd : wakeFds_) {
+    if (fd >= 0) close(fd);
+  }
+}
 
 std::optional<CaptureError> XShmStreamSource::start() {
   stop();
@@ -222,6 +259,9 @@ std::optional<CaptureError> XShmStreamSource::start() {
   auto session = openSession(displayId_, error);
   if (!session) return CaptureError{error};
 
+  char drained[64];
+  while (wakeFds_[0] >= 0 && read(wakeFds_[0], drained, sizeof drained) > 0) {
+  }
   std::unique_lock lock(controlMutex_);
   stopping_ = false;
   firstFrame_ = false;
@@ -244,6 +284,10 @@ void XShmStreamSource::stop() {
     stopping_ = true;
   }
   wake_.notify_all();
+  if (wakeFds_[1] >= 0) {
+    char c = 1;
+    [[maybe_unused]] auto n = write(wakeFds_[1], &c, 1);
+  }
   if (thread_.joinable()) thread_.join();
 }
 
@@ -266,6 +310,7 @@ void XShmStreamSource::publish(ImageRef image) {
 void XShmStreamSource::run(std::shared_ptr<Session> session) {
   using Clock = std::chrono::steady_clock;
   auto next = Clock::now();
+  auto lastLook = next;
   bool delivered = false;
   int failures = 0;
   for (;;) {
@@ -290,7 +335,9 @@ void XShmStreamSource::run(std::shared_ptr<Session> session) {
             session->release(static_cast<Buffer*>(const_cast<void*>(b)));
           });
           publish(Image::wrap(s.frameSize.width, s.frameSize.height, out->stride, out->data,
-                              std::move(owner)));
+                              std::move(owner),
+                              ScreenArea{double(s.rect.x), double(s.rect.y),
+                                         double(s.rect.width), double(s.rect.height)}));
           out = nullptr;
           if (!delivered) {
             delivered = true;
@@ -313,24 +360,45 @@ void XShmStreamSource::run(std::shared_ptr<Session> session) {
       }
       ++failures;
     }
-    // Grabs fail when the screen or the monitor layout changed under us: look at the area
-    // again now and then, and start a fresh session when it moved or changed size. Frames
-    // still out keep the old session (and its connection) alive until they are dropped.
-    if (failures % 10 == 1) {
-      auto area = captureArea(s.display, displayId_);
-      if (area && (area->x != s.rect.x || area->y != s.rect.y || area->width != s.rect.width ||
-                   area->height != s.rect.height)) {
-        std::string e;
-        if (auto fresh = openSession(displayId_, e)) session = std::move(fresh);
-      }
-    }
-
     auto interval = std::chrono::microseconds(1'000'000 / fps_.load());
     next += interval;
+    if (next < Clock::now()) next = Clock::now();  // fell behind: merge the missed ticks
+
+    // Until the next frame is due, sleep on the connection and the stop pipe: the server
+    // announces a new resolution or a monitor added or removed at once (RandR), and the
+    // capture area is rebuilt then. Monitors a client defines come without notice, so the
+    // area is also looked at once a second, and after grabs that failed.
+    bool announced = false;
+    for (;;) {
+      {
+        std::lock_guard lock(controlMutex_);
+        if (stopping_) return;
+      }
+      if (session->layoutAnnounced()) {
+        announced = true;
+        break;
+      }
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now());
+      if (left.count() <= 0) break;
+      pollfd fds[2] = {{ConnectionNumber(session->display), POLLIN, 0},
+                       {wakeFds_[0], POLLIN, 0}};
+      poll(fds, 2, static_cast<int>(left.count()) + 1);
+    }
     auto now = Clock::now();
-    if (next < now) next = now;  // fell behind: merge the missed ticks
-    std::unique_lock lock(controlMutex_);
-    if (wake_.wait_until(lock, next, [this] { return stopping_; })) return;
+    if (announced || failures % 10 == 1 || now - lastLook >= std::chrono::seconds(1)) {
+      lastLook = now;
+      // Frames still out keep the old session (and its connection) alive until dropped.
+      auto area = captureArea(session->display, displayId_);
+      const x11::Monitor& r = session->rect;
+      if (area && (area->x != r.x || area->y != r.y || area->width != r.width ||
+                   area->height != r.height)) {
+        std::string e;
+        if (auto fresh = openSession(displayId_, e)) {
+          session = std::move(fresh);
+          next = Clock::now();  // a frame of the new area at once
+        }
+      }
+    }
   }
 }
 

@@ -2,7 +2,9 @@
 // The streaming frame source on X11: a capture thread grabs the display's rectangle of the
 // root window through shared memory (XShm) at the requested rate, draws the pointer's cursor
 // (XFixes) into the frame, shrinks frames whose longer edge exceeds 1920 px, and leaves only
-// the newest frame in a one-slot mailbox. Frames live in a small pool of shared-memory
+// the newest frame in a one-slot mailbox. Each frame says which part of the screen it shows.
+// When the screen changes (RandR announces a new resolution or a monitor added or removed)
+// the thread rebuilds the captured area at once. Frames live in a small pool of shared-memory
 // buffers that return to the pool when the last reader drops them, so a frame is never
 // copied on its way to the encoder.
 //
@@ -53,6 +55,7 @@ class XShmStreamSource : public FrameSource {
   bool firstFrame_ = false;
   std::optional<CaptureError> threadError_;
   std::thread thread_;
+  int wakeFds_[2] = {-1, -1};  // stop() wakes the capture thread's sleep through it
 };
 
 }  // namespace cvl
