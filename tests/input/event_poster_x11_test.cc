@@ -6,6 +6,7 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -307,6 +308,74 @@ TEST_F(X11PosterTest, MoreDistinctCharactersThanSpareKeysAllArrive) {
   ASSERT_EQ(releases.size(), 1u);
   EXPECT_EQ(releases[0].detail, heldKey);
   EXPECT_EQ(releases[0].keysym, XK_ae);
+}
+
+// Whether the server repeats `keycode` while it is held.
+bool repeats(Display* display, unsigned int keycode) {
+  XKeyboardState state;
+  XGetKeyboardControl(display, &state);
+  return state.auto_repeats[keycode / 8] & (1 << (keycode % 8));
+}
+
+// The viewer sends its own repeats: while a remote press holds a key the server repeats
+// nothing, however long it is held; the key repeats again once released.
+TEST_F(X11PosterTest, AHeldKeyIsNotRepeatedByTheServer) {
+  const KeyCode a = XKeysymToKeycode(display, XK_a);
+  ASSERT_TRUE(repeats(display, a));
+  key(0, true);  // Mac key code 0 is "a"
+  EXPECT_FALSE(repeats(display, a));
+  SyntheticEvent character;
+  character.type = EventType::keyDown;
+  character.unicode = u"\u00F1";
+  poster->post(character);
+  // Two seconds: the server's own repeat would have started after 660 ms.
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  key(0, false);
+  character.type = EventType::keyUp;
+  poster->post(character);
+  const auto presses = seenOfType(KeyPress);
+  ASSERT_EQ(presses.size(), 2u) << "repeats arrived";
+  EXPECT_TRUE(repeats(display, a));
+  EXPECT_TRUE(repeats(display, presses[1].detail));
+
+  // A key the server was told not to repeat stays that way.
+  XKeyboardControl off{};
+  off.key = a;
+  off.auto_repeat_mode = AutoRepeatModeOff;
+  XChangeKeyboardControl(display, KBKey | KBAutoRepeatMode, &off);
+  key(0, true);
+  key(0, false);
+  EXPECT_FALSE(repeats(display, a));
+}
+
+// releaseAll lets go of whatever the poster holds, whatever its caller believes, and gives
+// the keys their repeat back; so does closing.
+TEST_F(X11PosterTest, ReleasingEverythingLetsGoAndRestoresRepeat) {
+  for (bool closing : {false, true}) {
+    SCOPED_TRACE(closing);
+    const KeyCode a = XKeysymToKeycode(display, XK_a);
+    key(0, true);
+    post(EventType::rightMouseDown, 40, 40);
+    seen();
+    if (closing) {
+      poster.reset();
+    } else {
+      poster->releaseAll();
+    }
+    int releasedKeys = 0, releasedButtons = 0;
+    for (const Seen& s : seen()) {
+      releasedKeys += s.type == KeyRelease;
+      releasedButtons += s.type == ButtonRelease;
+    }
+    EXPECT_EQ(releasedKeys, 1);
+    EXPECT_EQ(releasedButtons, 1);
+    EXPECT_TRUE(repeats(display, a));
+    if (!closing) {
+      // Nothing is left to release a second time.
+      poster->releaseAll();
+      EXPECT_TRUE(seen().empty());
+    }
+  }
 }
 
 TEST_F(X11PosterTest, ClosingReleasesWhatIsHeldAndGivesTheSpareKeysBack) {

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "kit/input/x11/mac_keysyms.h"
@@ -84,6 +85,8 @@ struct X11EventPoster::Impl {
   std::set<unsigned int> heldButtons;
   std::map<std::uint16_t, KeyCode> heldKeys;   // Mac key code -> keycode pressed for it
   std::map<std::uint32_t, KeyCode> heldChars;  // character -> keycode pressed for it
+  // Keycodes whose auto-repeat we switched off while a remote press holds them.
+  std::set<KeyCode> repeatOff;
 
   explicit Impl(const std::string& displayName) {
     display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
@@ -97,11 +100,7 @@ struct X11EventPoster::Impl {
 
   ~Impl() {
     if (display == nullptr) return;
-    if (xtest) {
-      for (const auto& [code, keycode] : heldKeys) XTestFakeKeyEvent(display, keycode, False, CurrentTime);
-      for (const auto& [ch, keycode] : heldChars) XTestFakeKeyEvent(display, keycode, False, CurrentTime);
-      for (unsigned int button : heldButtons) XTestFakeButtonEvent(display, button, False, CurrentTime);
-    }
+    releaseEverything();
     for (const SpareKey& spare : spares) {
       if (spare.keysym == NoSymbol) continue;
       KeySym none = NoSymbol;
@@ -138,6 +137,54 @@ struct X11EventPoster::Impl {
     for (const auto& [code, held] : heldKeys) if (held == keycode) return true;
     for (const auto& [ch, held] : heldChars) if (held == keycode) return true;
     return false;
+  }
+
+  // A remote viewer sends its own repeats, so the server must not repeat a key it holds: a
+  // late release over a slow link would otherwise become a stream of characters. Auto-repeat
+  // goes off for the key before its first press (when it was on) and back on after its last
+  // release.
+  void pressKey(KeyCode keycode) {
+    if (!isHeld(keycode) && !repeatOff.count(keycode)) {
+      XKeyboardState state;
+      XGetKeyboardControl(display, &state);
+      if (state.auto_repeats[keycode / 8] & (1 << (keycode % 8))) {
+        XKeyboardControl control{};
+        control.key = keycode;
+        control.auto_repeat_mode = AutoRepeatModeOff;
+        XChangeKeyboardControl(display, KBKey | KBAutoRepeatMode, &control);
+        repeatOff.insert(keycode);
+      }
+    }
+    XTestFakeKeyEvent(display, keycode, True, CurrentTime);
+  }
+
+  // Call after the key has left the held records.
+  void releaseKey(KeyCode keycode) {
+    XTestFakeKeyEvent(display, keycode, False, CurrentTime);
+    if (!isHeld(keycode)) restoreRepeat(keycode);
+  }
+
+  void restoreRepeat(KeyCode keycode) {
+    if (!repeatOff.erase(keycode)) return;
+    XKeyboardControl control{};
+    control.key = keycode;
+    control.auto_repeat_mode = AutoRepeatModeOn;
+    XChangeKeyboardControl(display, KBKey | KBAutoRepeatMode, &control);
+  }
+
+  // Lets go of every key and button this poster pressed and gives every key its auto-repeat
+  // back.
+  void releaseEverything() {
+    if (xtest) {
+      auto keys = std::exchange(heldKeys, {});
+      auto chars = std::exchange(heldChars, {});
+      auto buttons = std::exchange(heldButtons, {});
+      for (const auto& [code, keycode] : keys) XTestFakeKeyEvent(display, keycode, False, CurrentTime);
+      for (const auto& [ch, keycode] : chars) XTestFakeKeyEvent(display, keycode, False, CurrentTime);
+      for (unsigned int button : buttons) XTestFakeButtonEvent(display, button, False, CurrentTime);
+    }
+    for (KeyCode keycode : std::set<KeyCode>(repeatOff)) restoreRepeat(keycode);
+    XSync(display, False);
   }
 
   // The spare keycode that carries `keysym`, mapping it onto the least recently used free
@@ -227,7 +274,7 @@ struct X11EventPoster::Impl {
       KeyCode keycode = XKeysymToKeycode(display, *keysym);
       if (keycode == 0) keycode = borrow(*keysym);
       if (keycode == 0) return;
-      XTestFakeKeyEvent(display, keycode, True, CurrentTime);
+      pressKey(keycode);
       heldKeys[event.keyCode] = keycode;
       return;
     }
@@ -241,7 +288,7 @@ struct X11EventPoster::Impl {
       keycode = XKeysymToKeycode(display, *keysym);
       if (keycode == 0) keycode = spareCarrying(*keysym);
     }
-    if (keycode != 0) XTestFakeKeyEvent(display, keycode, False, CurrentTime);
+    if (keycode != 0) releaseKey(keycode);
   }
 
   void character(const SyntheticEvent& event) {
@@ -252,13 +299,14 @@ struct X11EventPoster::Impl {
     if (event.type == EventType::keyDown) {
       const KeyCode keycode = keycodeTyping(*keysym);
       if (keycode == 0) return;
-      XTestFakeKeyEvent(display, keycode, True, CurrentTime);
+      pressKey(keycode);
       heldChars[*scalar] = keycode;
       return;
     }
     if (auto held = heldChars.find(*scalar); held != heldChars.end()) {
-      XTestFakeKeyEvent(display, held->second, False, CurrentTime);
+      KeyCode keycode = held->second;
       heldChars.erase(held);
+      releaseKey(keycode);
     }
   }
 
@@ -320,6 +368,13 @@ void X11EventPoster::post(const SyntheticEvent& event) {
   if (!available()) return;
   std::lock_guard lock(impl_->mutex);
   impl_->post(event);
+}
+
+void X11EventPoster::releaseAll() {
+  if (!available()) return;
+  std::lock_guard lock(impl_->mutex);
+  impl_->releaseEverything();
+  impl_->drainEvents();
 }
 
 std::unique_ptr<EventPoster> makeSystemEventPoster() { return std::make_unique<X11EventPoster>(); }

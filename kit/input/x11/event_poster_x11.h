@@ -4,8 +4,10 @@
 // right 3, side buttons 8 and 9, wheel lines as clicks of 4/5 and 6/7); key events press the
 // keycode of the key's keysym; typed characters the keyboard lacks are put on a spare keycode
 // for as long as they are needed. The X server derives the modifier state from the modifier
-// keys it has seen, so the flags of an event are not replayed. Calls are serialised by a lock;
-// any thread may post.
+// keys it has seen, so the flags of an event are not replayed. While a key is held through
+// the poster the server's auto-repeat is off for it (the viewer sends its own repeats); it is
+// restored on release, on releaseAll() and when the poster goes. Calls are serialised by a
+// lock; any thread may post.
 
 #include <memory>
 #include <string>
@@ -27,6 +29,9 @@ class X11EventPoster final : public EventPoster {
   bool available() const;
 
   void post(const SyntheticEvent& event) override;
+  // Releases every key and button still held through this poster, and gives the keys their
+  // auto-repeat back.
+  void releaseAll() override;
 
   // At most this many button clicks are played for one wheel axis of one event, so that an
   // absurd wheel delta cannot keep the poster busy for minutes.
