@@ -365,7 +365,7 @@ TEST_F(HostFabric, LeavingLetsGoOfEverythingHeld) {
     }
     if (newer) {
       newer->signal(SIGTERM);
-      EXPECT_EQ(newer->wait(20s), 0);
+      EXPECT_EQ(newer->wait(20s), 0) << newer->err();
     }
   }
 }
