@@ -170,8 +170,9 @@ TEST_F(TwoMonitorsX11Test, MonitorsGiveTheListBoundsGeometryAndSelection) {
   {
     XShmStreamSource stream(displays.mainDisplay());
     ASSERT_FALSE(stream.start());
+    // start() waits for the first frame, but only so long: on a busy machine it may come later.
+    ASSERT_TRUE(eventually([&] { return stream.latestImage() != nullptr; }, 20s));
     auto frame = stream.latestImage();
-    ASSERT_TRUE(frame);
     EXPECT_EQ(frame->width(), 1920);
     EXPECT_EQ(frame->height(), 617);
   }
