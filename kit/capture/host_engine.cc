@@ -77,7 +77,8 @@ void HostEngine::stopCapture() {
 void HostEngine::queueCaptureJob(CaptureJob job) {
   if (job.kind == CaptureJob::Kind::stop) {
     // A start that has not begun yet need not begin at all, and one stop is enough.
-    std::erase_if(captureJobs_, [](const CaptureJob& j) { return j.kind == CaptureJob::Kind::start; });
+    std::erase_if(captureJobs_,
+                  [](const CaptureJob& j) { return j.kind == CaptureJob::Kind::start; });
     if (!captureJobs_.empty() && captureJobs_.back().kind == CaptureJob::Kind::stop) return;
   }
   captureJobs_.push_back(job);
@@ -131,7 +132,7 @@ void HostEngine::captureJobDone(CaptureJob::Kind kind) {
 void HostEngine::restartTimer() {
   frameTimer_.cancel();
   frameTimer_ = engineQueue_->every(Duration::zero(), std::chrono::milliseconds(frameIntervalMs_),
-                                   holding(weak_from_this(), [](HostEngine& e) { e.tick(); }));
+                                    holding(weak_from_this(), [](HostEngine& e) { e.tick(); }));
 }
 
 void HostEngine::tick() {
@@ -234,21 +235,21 @@ bool HostEngine::inject(const ReceiveResult& result) {
 }
 
 void HostEngine::injectBinary(std::vector<uint8_t> frame, Reply<bool> done) {
-  inputQueue_.async(holding(weak_from_this(), [frame = std::move(frame), done = std::move(done)](
-                                                  HostEngine& e) {
-    bool resync = false;
-    if (!e.inputClosed_ && !e.viewOnly_) resync = e.inject(e.receiver_.receive(frame));
-    if (done) done(resync);
-  }));
+  inputQueue_.async(
+      holding(weak_from_this(), [frame = std::move(frame), done = std::move(done)](HostEngine& e) {
+        bool resync = false;
+        if (!e.inputClosed_ && !e.viewOnly_) resync = e.inject(e.receiver_.receive(frame));
+        if (done) done(resync);
+      }));
 }
 
 void HostEngine::injectEvent(InputEvent event, Reply<bool> done) {
-  inputQueue_.async(holding(weak_from_this(), [event = std::move(event), done = std::move(done)](
-                                                  HostEngine& e) {
-    bool resync = false;
-    if (!e.inputClosed_ && !e.viewOnly_) resync = e.inject(e.receiver_.receive(event));
-    if (done) done(resync);
-  }));
+  inputQueue_.async(
+      holding(weak_from_this(), [event = std::move(event), done = std::move(done)](HostEngine& e) {
+        bool resync = false;
+        if (!e.inputClosed_ && !e.viewOnly_) resync = e.inject(e.receiver_.receive(event));
+        if (done) done(resync);
+      }));
 }
 
 void HostEngine::letGo() {

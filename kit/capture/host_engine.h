@@ -49,8 +49,8 @@ class HostEngine : public std::enable_shared_from_this<HostEngine> {
   static constexpr int64_t INITIAL_FRAME_INTERVAL_MS = 150;
   static constexpr int64_t INITIAL_QUALITY = 60;
 
-  using FrameCallback = std::function<void(const std::vector<uint8_t>& jpeg, int64_t width,
-                                           int64_t height)>;
+  using FrameCallback =
+      std::function<void(const std::vector<uint8_t>& jpeg, int64_t width, int64_t height)>;
   template <typename T>
   using Reply = std::function<void(T)>;
   // The frame rate a viewer asked for (rounded) and the one applied (1 to MAX_FPS).

@@ -25,8 +25,8 @@ namespace cvl {
 class FabricEngine {
  public:
   // One encoded frame: the JPEG bytes (valid during the call only), width and height.
-  using FrameCallback = std::function<void(std::span<const uint8_t> jpeg, int64_t width,
-                                           int64_t height)>;
+  using FrameCallback =
+      std::function<void(std::span<const uint8_t> jpeg, int64_t width, int64_t height)>;
   template <typename T>
   using Reply = std::function<void(T)>;
 

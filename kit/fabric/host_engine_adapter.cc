@@ -42,9 +42,8 @@ class HostEngineAdapter final : public FabricEngine {
       return;
     }
     engine_->setOnFrame([callback = std::move(callback)](const std::vector<uint8_t>& jpeg,
-                                                         int64_t w, int64_t h) {
-      callback(jpeg, w, h);
-    });
+                                                         int64_t w,
+                                                         int64_t h) { callback(jpeg, w, h); });
   }
   void shutdown(std::function<void()> done) override { engine_->shutdown(std::move(done)); }
 

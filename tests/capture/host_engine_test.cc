@@ -64,8 +64,7 @@ class HostEngineTest : public ::testing::Test {
     fake.prepare = [](FakeFrameSource& s) { s.image = solidImage(1440, 900); };
   }
 
-  std::shared_ptr<HostEngine> make(int64_t index = 0,
-                                   std::shared_ptr<Scheduler> on = nullptr) {
+  std::shared_ptr<HostEngine> make(int64_t index = 0, std::shared_ptr<Scheduler> on = nullptr) {
     HostEngine::Platform p;
     p.capture = fake.platform();
     p.poster = poster;
@@ -103,12 +102,23 @@ TEST_F(HostEngineTest, FrameRatesAreRoundedClampedAndTurnedIntoPeriods) {
     double fps;
     int64_t asked, applied, intervalMs;
   } cases[] = {
-      {0, 0, 1, 1000},       {29.5, 30, 30, 33},     {60, 60, 30, 33},
-      {-3, -3, 1, 1000},     {2, 2, 2, 500},         {5, 5, 5, 200},
-      {10, 10, 10, 100},     {12, 12, 12, 83},       {15, 15, 15, 67},
-      {20, 20, 20, 50},      {24, 24, 24, 42},       {25, 25, 25, 40},
-      {0.5, 1, 1, 1000},     {-0.5, -1, 1, 1000},    {1e300, INT64_MAX, 30, 33},
-      {-1e300, INT64_MIN, 1, 1000}, {9.3e18, INT64_MAX, 30, 33},
+      {0, 0, 1, 1000},
+      {29.5, 30, 30, 33},
+      {60, 60, 30, 33},
+      {-3, -3, 1, 1000},
+      {2, 2, 2, 500},
+      {5, 5, 5, 200},
+      {10, 10, 10, 100},
+      {12, 12, 12, 83},
+      {15, 15, 15, 67},
+      {20, 20, 20, 50},
+      {24, 24, 24, 42},
+      {25, 25, 25, 40},
+      {0.5, 1, 1, 1000},
+      {-0.5, -1, 1, 1000},
+      {1e300, INT64_MAX, 30, 33},
+      {-1e300, INT64_MIN, 1, 1000},
+      {9.3e18, INT64_MAX, 30, 33},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fps);
@@ -140,8 +150,11 @@ TEST_F(HostEngineTest, QualityAndEdgeAreClamped) {
   EXPECT_EQ(engine->status().frameIntervalMs, 150);
   struct Case {
     int64_t quality, expectedQuality, maxEdge, expectedEdge;
-  } cases[] = {{0, 1, -1, 0},      {500, 100, 1280, 1280}, {55, 55, 0, 0},
-               {INT64_MIN, 1, INT64_MIN, 0}, {INT64_MAX, 100, INT64_MAX, INT64_MAX}};
+  } cases[] = {{0, 1, -1, 0},
+               {500, 100, 1280, 1280},
+               {55, 55, 0, 0},
+               {INT64_MIN, 1, INT64_MIN, 0},
+               {INT64_MAX, 100, INT64_MAX, INT64_MAX}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.quality);
     auto r = answer<FpsAnswer>([&](auto done) {
@@ -279,9 +292,8 @@ TEST_F(HostEngineTest, ASlowStartHoldsUpNothingElse) {
 
   // Everything else answers while the start waits.
   EXPECT_TRUE(answer<json>([&](auto done) { engine->monitorsMessage(done); }));
-  EXPECT_TRUE(*answer<FpsAnswer>([&](auto done) {
-    engine->applySettings(10, 50, std::nullopt, 1, done);
-  }));
+  EXPECT_TRUE(
+      *answer<FpsAnswer>([&](auto done) { engine->applySettings(10, 50, std::nullopt, 1, done); }));
   EXPECT_EQ(answer<std::string>([&](auto done) { engine->clipboardText(done); }),
             "on the clipboard");
   InputEvent key(InputKind::keyVk);
@@ -340,7 +352,8 @@ TEST_F(HostEngineTest, ViewOnlyDropsInputAndOnlyReleaseAllEndsIt) {
   down.down = true;
 
   engine->setViewOnly(true);
-  EXPECT_EQ(answer<bool>([&](auto done) { engine->injectBinary(encodeBinary(down), done); }), false);
+  EXPECT_EQ(answer<bool>([&](auto done) { engine->injectBinary(encodeBinary(down), done); }),
+            false);
   EXPECT_EQ(answer<bool>([&](auto done) { engine->injectEvent(down, done); }), false);
   EXPECT_TRUE(poster->events().empty());
 

@@ -25,7 +25,8 @@ struct ManualScheduler::LaneImpl : Scheduler::Lane,
     if (auto s = owner.lock()) s->post(shared_from_this(), std::move(work));
   }
   TimerHandle schedule(TimePoint first, Duration interval, Work work) override {
-    if (auto s = owner.lock()) return s->schedule(shared_from_this(), first, interval, std::move(work));
+    if (auto s = owner.lock())
+      return s->schedule(shared_from_this(), first, interval, std::move(work));
     return {};
   }
   void runAndWait(Work work) override {
@@ -67,9 +68,9 @@ TimerHandle ManualScheduler::schedule(std::shared_ptr<LaneImpl> lane, TimePoint 
   auto state = std::make_shared<TimerState>();
   {
     std::lock_guard lock(mutex_);
-    timers_.emplace(std::make_pair(first, timerOrder_++),
-                    Timer{std::move(lane), state, std::make_shared<Work>(std::move(work)),
-                          interval});
+    timers_.emplace(
+        std::make_pair(first, timerOrder_++),
+        Timer{std::move(lane), state, std::make_shared<Work>(std::move(work)), interval});
   }
   posted_.notify_all();
   return TimerHandle(state);
@@ -85,15 +86,15 @@ void ManualScheduler::releaseDueTimers() {
     auto work = timer.work;
     auto interval = timer.interval;
     auto lane = timer.lane;
-    ready_.push_back({lane, [this, state, work, interval, lane, due] {
-                        if (state->cancelled) return;
-                        (*work)();
-                        if (interval == Duration::zero() || state->cancelled) return;
-                        std::lock_guard lock(mutex_);
-                        TimePoint next = std::max(due + interval, now_);
-                        timers_.emplace(std::make_pair(next, timerOrder_++),
-                                        Timer{lane, state, work, interval});
-                      }});
+    ready_.push_back(
+        {lane, [this, state, work, interval, lane, due] {
+           if (state->cancelled) return;
+           (*work)();
+           if (interval == Duration::zero() || state->cancelled) return;
+           std::lock_guard lock(mutex_);
+           TimePoint next = std::max(due + interval, now_);
+           timers_.emplace(std::make_pair(next, timerOrder_++), Timer{lane, state, work, interval});
+         }});
   }
 }
 

@@ -19,9 +19,9 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <string>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "kit/base/scheduler.h"

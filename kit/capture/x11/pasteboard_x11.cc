@@ -102,8 +102,8 @@ struct X11Pasteboard::Worker {
     if (!display) return false;
     XSetWindowAttributes attributes{};
     attributes.event_mask = PropertyChangeMask;
-    window = XCreateWindow(display, DefaultRootWindow(display), -10, -10, 1, 1, 0,
-                           CopyFromParent, InputOnly, CopyFromParent, CWEventMask, &attributes);
+    window = XCreateWindow(display, DefaultRootWindow(display), -10, -10, 1, 1, 0, CopyFromParent,
+                           InputOnly, CopyFromParent, CWEventMask, &attributes);
     atoms = std::make_unique<Atoms>(display);
     return true;
   }
@@ -225,8 +225,8 @@ struct X11Pasteboard::Worker {
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, atoms->property, 0, LONG_MAX / 4, True,
-                           AnyPropertyType, &type, &format, &count, &after, &data) != Success) {
+    if (XGetWindowProperty(display, window, atoms->property, 0, LONG_MAX / 4, True, AnyPropertyType,
+                           &type, &format, &count, &after, &data) != Success) {
       return false;
     }
     if (data) {
@@ -248,8 +248,7 @@ struct X11Pasteboard::Worker {
     serveEvents();
 
     auto deadline = Clock::now() + READ_TIMEOUT;
-    XConvertSelection(display, atoms->clipboard, atoms->utf8, atoms->property, window,
-                      CurrentTime);
+    XConvertSelection(display, atoms->clipboard, atoms->utf8, atoms->property, window, CurrentTime);
     XFlush(display);
     XEvent event;
     for (;;) {
