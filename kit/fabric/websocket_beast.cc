@@ -7,6 +7,7 @@
 #include <deque>
 #include <map>
 #include <thread>
+#include <utility>
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -393,12 +394,13 @@ class BeastConnection : public Connection,
       pendingReceive_ = nullptr;
       complete(std::move(completion), error);
     }
+    // The message being written stays where it is: the write still reads its bytes until it
+    // completes, and a close that waits for it sends them whole. Only its caller hears now.
+    if (inFlight_ && !inFlight_->pingSeq) {
+      complete(std::exchange(inFlight_->completion, nullptr), error);
+    }
     std::deque<Outgoing> queued;
     queued.swap(queue_);
-    if (inFlight_) {
-      queued.push_front(std::move(*inFlight_));
-      inFlight_.reset();
-    }
     for (auto& item : queued) {
       if (!item.pingSeq) complete(std::move(item.completion), error);
     }

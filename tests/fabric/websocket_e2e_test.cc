@@ -205,6 +205,41 @@ TEST(WebSocketBeast, CancelSendsACloseFrameOnlyForCodesThatMayBeSent) {
   }
 }
 
+TEST(WebSocketBeast, CancelDuringAWriteKeepsTheMessageWholeUntilItIsWritten) {
+  RelayProcess relay(relayOptions());
+  WebSocketOptions patient;
+  patient.closeTimeout = std::chrono::minutes(2);  // the close waits for the write
+  TestSocket host(relay.hostUrl("dev-1", kToken), patient);
+  ASSERT_TRUE(host.next());
+  TestViewer viewer(relay.viewerUrl("dev-1", "pass"));
+  auto clientId = viewer.waitWelcome();
+  ASSERT_TRUE(clientId && viewer.waitHostOnline());
+  ASSERT_TRUE(host.next());  // client-join
+
+  // With the relay stopped, a message larger than the kernel's buffers on the way cannot be
+  // written whole: the cancel lands while the write is under way (both run in call order on
+  // the network thread).
+  Bytes big(12 * 1024 * 1024);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7 + (i >> 11));
+  Bytes frame{1, 0, 0, 0, static_cast<uint8_t>(*clientId)};
+  frame.insert(frame.end(), big.begin(), big.end());
+  relay.process().signal(SIGSTOP);
+  std::promise<std::optional<WebSocketError>> written;
+  host.task().send(WebSocketMessage::binary(frame),
+                   [&](std::optional<WebSocketError> error) { written.set_value(error); });
+  host.cancel(1001);
+  auto result = written.get_future().get();
+  relay.process().signal(SIGCONT);
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->description, "cancelled");
+
+  // The message already begun still goes out whole, then the close frame.
+  auto received = viewer.nextClientMessage(30s);
+  ASSERT_TRUE(received);
+  EXPECT_TRUE(*received == big) << "a message of " << received->size() << " bytes arrived changed";
+  EXPECT_TRUE(relay.waitForLog("host dev-1 gone (closed 1001)", 30s));
+}
+
 TEST(WebSocketBeast, APingWithoutPongFails) {
   RelayProcess relay(relayOptions());
   WebSocketOptions options;
