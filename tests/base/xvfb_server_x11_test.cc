@@ -3,6 +3,7 @@
 
 #include <X11/Xlib.h>
 
+#include "kit/base/x11/x11_connection.h"
 #include "tests/support/xvfb_server.h"
 
 namespace cvl::test {
@@ -10,11 +11,11 @@ namespace {
 
 TEST(XvfbServer, ServesItsOwnDisplayAtTheRequestedSize) {
   XvfbServer server({.width = 640, .height = 480});
-  Display* display = XOpenDisplay(server.display().c_str());
-  ASSERT_NE(display, nullptr);
+  X11Connection connection = X11Connection::open(server.display());
+  ASSERT_TRUE(connection);
+  Display* display = connection.get();
   EXPECT_EQ(DisplayWidth(display, DefaultScreen(display)), 640);
   EXPECT_EQ(DisplayHeight(display, DefaultScreen(display)), 480);
-  XCloseDisplay(display);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "kit/base/x11/x11_connection.h"
 #include "tests/support/child_process.h"
 #include "tests/support/relay_process.h"
 #include "tests/support/sanitizer.h"
@@ -138,20 +139,19 @@ class HostFabric : public ::testing::Test {
     int x = -1, y = -1;
   };
   Pointer pointer() {
-    Display* d = XOpenDisplay(xvfb.display().c_str());
+    X11Connection x = X11Connection::open(xvfb.display());
+    Display* d = x.get();
     Window root, child;
     int rx, ry, wx, wy;
     unsigned mask;
     XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rx, &ry, &wx, &wy, &mask);
-    XCloseDisplay(d);
     return {rx, ry};
   }
   bool keyIsDown(KeySym sym) {
-    Display* d = XOpenDisplay(xvfb.display().c_str());
+    X11Connection x = X11Connection::open(xvfb.display());
     char keys[32];
-    XQueryKeymap(d, keys);
-    KeyCode code = XKeysymToKeycode(d, sym);
-    XCloseDisplay(d);
+    XQueryKeymap(x.get(), keys);
+    KeyCode code = XKeysymToKeycode(x.get(), sym);
     return keys[code / 8] & (1 << (code % 8));
   }
   // What the X server reports held down: key codes from its key map, and the pointer's
@@ -161,7 +161,8 @@ class HostFabric : public ::testing::Test {
     unsigned buttons = 0;
   };
   Held held() {
-    Display* d = XOpenDisplay(xvfb.display().c_str());
+    X11Connection x = X11Connection::open(xvfb.display());
+    Display* d = x.get();
     char keys[32];
     XQueryKeymap(d, keys);
     Held h;
@@ -173,7 +174,6 @@ class HostFabric : public ::testing::Test {
     unsigned mask = 0;
     XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rx, &ry, &wx, &wy, &mask);
     h.buttons = mask & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
-    XCloseDisplay(d);
     return h;
   }
   // The controller holds shift, "a" and the left button down, and the X server says so.
@@ -544,8 +544,7 @@ long residentKb(pid_t pid) {
 
 // Fills the screen with noise so that every frame is large.
 struct NoiseWindow {
-  explicit NoiseWindow(const std::string& display) {
-    d = XOpenDisplay(display.c_str());
+  explicit NoiseWindow(const std::string& display) : x(X11Connection::open(display)), d(x.get()) {
     int screen = DefaultScreen(d);
     int w = DisplayWidth(d, screen), h = DisplayHeight(d, screen);
     XSetWindowAttributes attrs{};
@@ -563,8 +562,8 @@ struct NoiseWindow {
     XDestroyImage(image);
     XSync(d, False);
   }
-  ~NoiseWindow() { XCloseDisplay(d); }
-  Display* d;
+  X11Connection x;
+  Display* d;  // x's
   Window win;
 };
 

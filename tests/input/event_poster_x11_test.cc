@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "kit/base/x11/x11_connection.h"
 #include "kit/input/input_injector.h"
 #include "kit/input/x11/event_poster_x11.h"
 #include "tests/support/xvfb_server.h"
@@ -34,8 +35,9 @@ class X11PosterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     server.exportDisplay();
-    display = XOpenDisplay(server.display().c_str());
-    ASSERT_NE(display, nullptr);
+    connection = X11Connection::open(server.display());
+    ASSERT_TRUE(connection);
+    display = connection.get();
     XSetWindowAttributes attributes{};
     attributes.override_redirect = True;
     attributes.event_mask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
@@ -54,7 +56,6 @@ class X11PosterTest : public ::testing::Test {
 
   void TearDown() override {
     poster.reset();
-    if (display != nullptr) XCloseDisplay(display);
   }
 
   // Everything that has arrived. The poster has waited for the server to play each event, so
@@ -133,7 +134,8 @@ class X11PosterTest : public ::testing::Test {
   }
 
   test::XvfbServer server{{.width = 640, .height = 480}};
-  Display* display = nullptr;
+  X11Connection connection;
+  Display* display = nullptr;  // connection's
   Window window = 0;
   std::unique_ptr<X11EventPoster> poster;
 };

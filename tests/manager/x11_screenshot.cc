@@ -5,29 +5,18 @@
 
 namespace cvl::test {
 
-namespace {
-
-struct Connection {
-  Display* display = XOpenDisplay(nullptr);
-  ~Connection() {
-    if (display) XCloseDisplay(display);
-  }
-};
-
-}  // namespace
-
 QSize windowSize(unsigned long window) {
-  Connection x;
+  X11Connection x = X11Connection::open();
   XWindowAttributes attributes;
-  if (!x.display || !XGetWindowAttributes(x.display, window, &attributes)) return {};
+  if (!x || !XGetWindowAttributes(x.get(), window, &attributes)) return {};
   return {attributes.width, attributes.height};
 }
 
 QImage grabWindow(unsigned long window) {
-  Connection x;
+  X11Connection x = X11Connection::open();
   XWindowAttributes attributes;
-  if (!x.display || !XGetWindowAttributes(x.display, window, &attributes)) return {};
-  XImage* image = XGetImage(x.display, window, 0, 0, attributes.width, attributes.height,
+  if (!x || !XGetWindowAttributes(x.get(), window, &attributes)) return {};
+  XImage* image = XGetImage(x.get(), window, 0, 0, attributes.width, attributes.height,
                             AllPlanes, ZPixmap);
   if (!image) return {};
   QImage result(attributes.width, attributes.height, QImage::Format_RGB32);
@@ -42,9 +31,8 @@ QImage grabWindow(unsigned long window) {
   return result;
 }
 
-CoveringWindow::CoveringWindow() {
-  Display* display = XOpenDisplay(nullptr);
-  display_ = display;
+CoveringWindow::CoveringWindow() : connection_(X11Connection::open()) {
+  Display* display = connection_.get();
   if (!display) return;
   window_ = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 600, 700, 0, 0, 0);
   XMapRaised(display, window_);
@@ -52,19 +40,16 @@ CoveringWindow::CoveringWindow() {
 }
 
 CoveringWindow::~CoveringWindow() {
-  if (!display_) return;
-  auto* display = static_cast<Display*>(display_);
-  XDestroyWindow(display, window_);
-  XCloseDisplay(display);
+  if (connection_) XDestroyWindow(connection_.get(), window_);
 }
 
 bool isAbove(unsigned long upper, unsigned long lower) {
-  Connection x;
-  if (!x.display) return false;
+  X11Connection x = X11Connection::open();
+  if (!x) return false;
   Window root = 0, parent = 0;
   Window* children = nullptr;
   unsigned int count = 0;
-  if (!XQueryTree(x.display, DefaultRootWindow(x.display), &root, &parent, &children, &count)) {
+  if (!XQueryTree(x.get(), DefaultRootWindow(x.get()), &root, &parent, &children, &count)) {
     return false;
   }
   int upperAt = -1, lowerAt = -1;  // bottom to top

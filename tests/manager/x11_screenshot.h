@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "kit/base/x11/x11_connection.h"
+
 namespace cvl::test {
 
 // The window's size and contents on the display $DISPLAY; null/empty when it cannot be read.
@@ -20,7 +22,7 @@ class CoveringWindow {
   unsigned long id() const { return window_; }
 
  private:
-  void* display_ = nullptr;
+  X11Connection connection_;
   unsigned long window_ = 0;
 };
 

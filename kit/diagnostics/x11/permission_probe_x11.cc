@@ -8,46 +8,38 @@
 #include <cstdlib>
 #include <thread>
 
+#include "kit/base/x11/x11_connection.h"
 #include "kit/diagnostics/permission_probe.h"
 
 namespace cvl::PermissionProbe {
 
 namespace {
 
-class DisplayConnection {
- public:
-  // An X server whose last client has just gone resets and refuses connections for a
-  // moment; each probe is such a short-lived client, so a refusal is retried briefly.
-  DisplayConnection() {
-    for (int attempt = 0; attempt < 5 && !display_; ++attempt) {
-      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(40));
-      display_ = XOpenDisplay(nullptr);
-      if (!display_ && !std::getenv("DISPLAY")) return;
-    }
+// An X server whose last client has just gone resets and refuses connections for a moment;
+// each probe is such a short-lived client, so a refusal is retried briefly.
+X11Connection openDisplay() {
+  constexpr int ATTEMPTS = 5;
+  constexpr auto PAUSE = std::chrono::milliseconds(40);
+  X11Connection connection = X11Connection::open();
+  for (int attempt = 1; attempt < ATTEMPTS && !connection && std::getenv("DISPLAY"); ++attempt) {
+    std::this_thread::sleep_for(PAUSE);
+    connection = X11Connection::open();
   }
-  ~DisplayConnection() {
-    if (display_) XCloseDisplay(display_);
-  }
-  DisplayConnection(const DisplayConnection&) = delete;
-  DisplayConnection& operator=(const DisplayConnection&) = delete;
-  ::Display* get() const { return display_; }
-
- private:
-  ::Display* display_ = nullptr;
-};
+  return connection;
+}
 
 }  // namespace
 
 bool inputPostingAvailable() {
-  DisplayConnection display;
-  if (!display.get()) return false;
+  X11Connection display = openDisplay();
+  if (!display) return false;
   int eventBase = 0, errorBase = 0, major = 0, minor = 0;
   return XTestQueryExtension(display.get(), &eventBase, &errorBase, &major, &minor) == True;
 }
 
 bool screenReadable() {
-  DisplayConnection display;
-  if (!display.get()) return false;
+  X11Connection display = openDisplay();
+  if (!display) return false;
   Window root = DefaultRootWindow(display.get());
   XImage* pixel = XGetImage(display.get(), root, 0, 0, 1, 1, AllPlanes, ZPixmap);
   if (!pixel) return false;

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "kit/base/x11/x11_connection.h"
 #include "kit/input/x11/mac_keysyms.h"
 
 namespace cvl {
@@ -77,7 +78,7 @@ struct X11EventPoster::Impl {
   };
 
   std::mutex mutex;
-  Display* display = nullptr;
+  X11Connection connection;
   bool xtest = false;
   int buttonCount = 0;
   std::vector<SpareKey> spares;
@@ -88,37 +89,37 @@ struct X11EventPoster::Impl {
   // Keycodes whose auto-repeat we switched off while a remote press holds them.
   std::set<KeyCode> repeatOff;
 
-  explicit Impl(const std::string& displayName) {
-    display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
-    if (display == nullptr) return;
+  explicit Impl(const std::string& displayName) : connection(X11Connection::open(displayName)) {
+    if (!connection) return;
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-    xtest = XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor);
+    xtest = XTestQueryExtension(display(), &eventBase, &errorBase, &major, &minor);
     unsigned char map[256];
-    buttonCount = XGetPointerMapping(display, map, sizeof map);
+    buttonCount = XGetPointerMapping(display(), map, sizeof map);
     findSpareKeycodes();
   }
 
   ~Impl() {
-    if (display == nullptr) return;
+    if (!connection) return;
     releaseEverything();
     for (const SpareKey& spare : spares) {
       if (spare.keysym == NoSymbol) continue;
       KeySym none = NoSymbol;
-      XChangeKeyboardMapping(display, spare.keycode, 1, &none, 1);
+      XChangeKeyboardMapping(display(), spare.keycode, 1, &none, 1);
     }
-    XSync(display, False);
-    XCloseDisplay(display);
+    XSync(display(), False);
   }
+
+  Display* display() const { return connection.get(); }
 
   void findSpareKeycodes() {
     int minKeycode = 0, maxKeycode = 0;
-    XDisplayKeycodes(display, &minKeycode, &maxKeycode);
+    XDisplayKeycodes(display(), &minKeycode, &maxKeycode);
     int perKeycode = 0;
     KeySym* symbols =
-        XGetKeyboardMapping(display, minKeycode, maxKeycode - minKeycode + 1, &perKeycode);
+        XGetKeyboardMapping(display(), minKeycode, maxKeycode - minKeycode + 1, &perKeycode);
     if (symbols == nullptr) return;
     std::set<KeyCode> modifierKeys;
-    if (XModifierKeymap* modifiers = XGetModifierMapping(display)) {
+    if (XModifierKeymap* modifiers = XGetModifierMapping(display())) {
       for (int i = 0; i < 8 * modifiers->max_keypermod; ++i) modifierKeys.insert(modifiers->modifiermap[i]);
       XFreeModifiermap(modifiers);
     }
@@ -146,21 +147,21 @@ struct X11EventPoster::Impl {
   void pressKey(KeyCode keycode) {
     if (!isHeld(keycode) && !repeatOff.count(keycode)) {
       XKeyboardState state;
-      XGetKeyboardControl(display, &state);
+      XGetKeyboardControl(display(), &state);
       if (state.auto_repeats[keycode / 8] & (1 << (keycode % 8))) {
         XKeyboardControl control{};
         control.key = keycode;
         control.auto_repeat_mode = AutoRepeatModeOff;
-        XChangeKeyboardControl(display, KBKey | KBAutoRepeatMode, &control);
+        XChangeKeyboardControl(display(), KBKey | KBAutoRepeatMode, &control);
         repeatOff.insert(keycode);
       }
     }
-    XTestFakeKeyEvent(display, keycode, True, CurrentTime);
+    XTestFakeKeyEvent(display(), keycode, True, CurrentTime);
   }
 
   // Call after the key has left the held records.
   void releaseKey(KeyCode keycode) {
-    XTestFakeKeyEvent(display, keycode, False, CurrentTime);
+    XTestFakeKeyEvent(display(), keycode, False, CurrentTime);
     if (!isHeld(keycode)) restoreRepeat(keycode);
   }
 
@@ -169,7 +170,7 @@ struct X11EventPoster::Impl {
     XKeyboardControl control{};
     control.key = keycode;
     control.auto_repeat_mode = AutoRepeatModeOn;
-    XChangeKeyboardControl(display, KBKey | KBAutoRepeatMode, &control);
+    XChangeKeyboardControl(display(), KBKey | KBAutoRepeatMode, &control);
   }
 
   // Lets go of every key and button this poster pressed and gives every key its auto-repeat
@@ -179,12 +180,13 @@ struct X11EventPoster::Impl {
       auto keys = std::exchange(heldKeys, {});
       auto chars = std::exchange(heldChars, {});
       auto buttons = std::exchange(heldButtons, {});
-      for (const auto& [code, keycode] : keys) XTestFakeKeyEvent(display, keycode, False, CurrentTime);
-      for (const auto& [ch, keycode] : chars) XTestFakeKeyEvent(display, keycode, False, CurrentTime);
-      for (unsigned int button : buttons) XTestFakeButtonEvent(display, button, False, CurrentTime);
+      Display* d = display();
+      for (const auto& [code, keycode] : keys) XTestFakeKeyEvent(d, keycode, False, CurrentTime);
+      for (const auto& [ch, keycode] : chars) XTestFakeKeyEvent(d, keycode, False, CurrentTime);
+      for (unsigned int button : buttons) XTestFakeButtonEvent(d, button, False, CurrentTime);
     }
     for (KeyCode keycode : std::set<KeyCode>(repeatOff)) restoreRepeat(keycode);
-    XSync(display, False);
+    XSync(display(), False);
   }
 
   // The spare keycode that carries `keysym`, mapping it onto the least recently used free
@@ -192,7 +194,7 @@ struct X11EventPoster::Impl {
   KeyCode borrow(KeySym keysym) {
     for (SpareKey& spare : spares) {
       // Reused only while the server still has it there: a layout change resets the keys.
-      if (spare.keysym == keysym && XkbKeycodeToKeysym(display, spare.keycode, 0, 0) == keysym) {
+      if (spare.keysym == keysym && XkbKeycodeToKeysym(display(), spare.keycode, 0, 0) == keysym) {
         spare.lastUse = ++uses;
         return spare.keycode;
       }
@@ -205,7 +207,7 @@ struct X11EventPoster::Impl {
     if (pick == nullptr) return 0;
     // The same symbol with and without shift, so that held modifiers cannot change it.
     KeySym both[2] = {keysym, keysym};
-    XChangeKeyboardMapping(display, pick->keycode, 2, both, 1);
+    XChangeKeyboardMapping(display(), pick->keycode, 2, both, 1);
     pick->keysym = keysym;
     pick->lastUse = ++uses;
     return pick->keycode;
@@ -221,17 +223,18 @@ struct X11EventPoster::Impl {
   // A keycode that types `keysym` in the current modifier state: the keyboard's own key when
   // its symbol at the shift level in effect is this one, otherwise a spare.
   KeyCode keycodeTyping(KeySym keysym) {
-    const KeyCode own = XKeysymToKeycode(display, keysym);
+    const KeyCode own = XKeysymToKeycode(display(), keysym);
     if (own != 0) {
       Window root = 0, child = 0;
       int rootX = 0, rootY = 0, x = 0, y = 0;
       unsigned int mask = 0;
-      XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &x, &y, &mask);
+      XQueryPointer(display(), DefaultRootWindow(display()), &root, &child, &rootX, &rootY, &x, &y,
+                    &mask);
       KeySym lower = NoSymbol, upper = NoSymbol;
       XConvertCase(keysym, &lower, &upper);
       const bool capsChangesIt = (mask & LockMask) && lower != upper;
       const int level = (mask & ShiftMask) ? 1 : 0;
-      if (!capsChangesIt && XkbKeycodeToKeysym(display, own, 0, level) == keysym) return own;
+      if (!capsChangesIt && XkbKeycodeToKeysym(display(), own, 0, level) == keysym) return own;
     }
     return borrow(keysym);
   }
@@ -240,7 +243,7 @@ struct X11EventPoster::Impl {
     const auto x = toPixel(point.x);
     const auto y = toPixel(point.y);
     if (!x || !y) return;
-    XTestFakeMotionEvent(display, DefaultScreen(display), *x, *y, CurrentTime);
+    XTestFakeMotionEvent(display(), DefaultScreen(display()), *x, *y, CurrentTime);
   }
 
   void button(const SyntheticEvent& event) {
@@ -248,7 +251,7 @@ struct X11EventPoster::Impl {
     if (button == 0 || static_cast<int>(button) > buttonCount) return;
     moveTo(event.position);
     const bool press = isButtonPress(event.type);
-    XTestFakeButtonEvent(display, button, press ? True : False, CurrentTime);
+    XTestFakeButtonEvent(display(), button, press ? True : False, CurrentTime);
     if (press) {
       heldButtons.insert(button);
     } else {
@@ -261,8 +264,8 @@ struct X11EventPoster::Impl {
     if (static_cast<int>(button) > buttonCount) return;
     const std::int64_t count = std::min(lines > 0 ? lines : -lines, MAX_WHEEL_CLICKS);
     for (std::int64_t i = 0; i < count; ++i) {
-      XTestFakeButtonEvent(display, button, True, CurrentTime);
-      XTestFakeButtonEvent(display, button, False, CurrentTime);
+      XTestFakeButtonEvent(display(), button, True, CurrentTime);
+      XTestFakeButtonEvent(display(), button, False, CurrentTime);
     }
   }
 
@@ -271,7 +274,7 @@ struct X11EventPoster::Impl {
     const auto keysym = x11::keysymForMacKeyCode(event.keyCode);
     if (!keysym) return;
     if (down) {
-      KeyCode keycode = XKeysymToKeycode(display, *keysym);
+      KeyCode keycode = XKeysymToKeycode(display(), *keysym);
       if (keycode == 0) keycode = borrow(*keysym);
       if (keycode == 0) return;
       pressKey(keycode);
@@ -285,7 +288,7 @@ struct X11EventPoster::Impl {
     } else {
       // Not pressed here (a release sent blindly): the server ignores releases of keys that
       // are not down, so releasing the key's own keycode is harmless.
-      keycode = XKeysymToKeycode(display, *keysym);
+      keycode = XKeysymToKeycode(display(), *keysym);
       if (keycode == 0) keycode = spareCarrying(*keysym);
     }
     if (keycode != 0) releaseKey(keycode);
@@ -341,7 +344,7 @@ struct X11EventPoster::Impl {
     }
     // A round trip rather than a flush: when post() returns the server has played the event,
     // so events posted from different threads, or a client watching, see them in order.
-    XSync(display, False);
+    XSync(display(), False);
     drainEvents();
   }
 
@@ -349,9 +352,9 @@ struct X11EventPoster::Impl {
   // own spare-key changes among them). Reading them keeps Xlib's copy of the mapping current
   // and stops them piling up in the queue for as long as the host runs.
   void drainEvents() {
-    while (XPending(display) > 0) {
+    while (XPending(display()) > 0) {
       XEvent event;
-      XNextEvent(display, &event);
+      XNextEvent(display(), &event);
       if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
     }
   }
@@ -362,7 +365,7 @@ X11EventPoster::X11EventPoster(const std::string& displayName)
 
 X11EventPoster::~X11EventPoster() = default;
 
-bool X11EventPoster::available() const { return impl_->display != nullptr && impl_->xtest; }
+bool X11EventPoster::available() const { return impl_->connection.isOpen() && impl_->xtest; }
 
 void X11EventPoster::post(const SyntheticEvent& event) {
   if (!available()) return;
