@@ -5,10 +5,10 @@
 #include <iterator>
 #include <optional>
 
+#include "kit/base/url_encoding.h"
 #include "kit/broker/broker_transport.h"
 #include "kit/broker/console.h"
 #include "kit/broker/service_urls.h"
-#include "kit/broker/url_encoding.h"
 #include "kit/broker/url_opener.h"
 #include "kit/fabric/fabric_config.h"
 

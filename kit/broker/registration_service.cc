@@ -2,9 +2,9 @@
 
 #include <cstdlib>
 
+#include "kit/base/url_encoding.h"
 #include "kit/broker/broker_transport.h"
 #include "kit/broker/service_urls.h"
-#include "kit/broker/url_encoding.h"
 #include "kit/fabric/fabric_config.h"
 
 namespace cvl::RegistrationService {

@@ -1,6 +1,8 @@
-// parseWebSocketUrl: the small part of URL syntax a WebSocket dial needs.
-#include <algorithm>
-#include <cctype>
+// parseWebSocketUrl: the scheme and the authority by Boost.URL's RFC 3986 grammar; the path and
+// query are sent as they are written, so they are only cut off at the fragment.
+#include <boost/url/parse.hpp>
+#include <boost/url/scheme.hpp>
+#include <boost/url/url_view.hpp>
 
 #include "kit/fabric/websocket.h"
 
@@ -8,91 +10,54 @@ namespace cvl {
 
 namespace {
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-bool isHostChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_' ||
-         c == '~' || c == '%';
-}
+constexpr uint16_t WS_DEFAULT_PORT = 80;
+constexpr uint16_t WSS_DEFAULT_PORT = 443;
+constexpr unsigned char DEL = 0x7f;
 
 }  // namespace
 
 std::optional<WebSocketUrl> parseWebSocketUrl(std::string_view text) {
   for (char c : text) {
-    auto u = static_cast<unsigned char>(c);
-    if (u <= 0x20 || u == 0x7f) return std::nullopt;
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= ' ' || byte == DEL) return std::nullopt;
   }
-  auto schemeEnd = text.find("://");
+  const auto schemeEnd = text.find("://");
   if (schemeEnd == std::string_view::npos) return std::nullopt;
+  const auto authorityEnd = text.find_first_of("/?#", schemeEnd + 3);
+
+  auto origin = boost::urls::parse_uri(text.substr(0, authorityEnd));
+  // Boost reads "ws://h:12a" as port 12 and path "a"; an authority ends the origin here.
+  if (!origin || !origin->encoded_path().empty()) return std::nullopt;
+
   WebSocketUrl url;
-  std::string_view scheme = text.substr(0, schemeEnd);
-  if (equalsIgnoringCase(scheme, "ws")) {
-    url.secure = false;
-  } else if (equalsIgnoringCase(scheme, "wss")) {
-    url.secure = true;
-  } else {
-    return std::nullopt;
+  switch (origin->scheme_id()) {  // the scheme compares without regard to case
+    case boost::urls::scheme::ws: url.secure = false; break;
+    case boost::urls::scheme::wss: url.secure = true; break;
+    default: return std::nullopt;
   }
-  std::string_view rest = text.substr(schemeEnd + 3);
-  auto authorityEnd = rest.find_first_of("/?#");
-  std::string_view authority = rest.substr(0, authorityEnd);
-  std::string_view tail =
-      authorityEnd == std::string_view::npos ? std::string_view() : rest.substr(authorityEnd);
-  if (authority.find('@') != std::string_view::npos) return std::nullopt;
-
-  std::string_view host;
-  std::string_view port;
-  if (!authority.empty() && authority.front() == '[') {
-    auto close = authority.find(']');
-    if (close == std::string_view::npos) return std::nullopt;
-    host = authority.substr(1, close - 1);
-    std::string_view after = authority.substr(close + 1);
-    if (!after.empty()) {
-      if (after.front() != ':') return std::nullopt;
-      port = after.substr(1);
-      if (port.empty()) return std::nullopt;
-    }
-    if (host.empty() || !std::all_of(host.begin(), host.end(), [](char c) {
-          return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
-        })) {
-      return std::nullopt;
-    }
-  } else {
-    auto colon = authority.find(':');
-    host = authority.substr(0, colon);
-    if (colon != std::string_view::npos) {
-      port = authority.substr(colon + 1);
-      if (port.empty()) return std::nullopt;
-    }
-    if (host.empty() || !std::all_of(host.begin(), host.end(), isHostChar)) return std::nullopt;
+  if (origin->has_userinfo()) return std::nullopt;
+  switch (origin->host_type()) {
+    case boost::urls::host_type::name:
+    case boost::urls::host_type::ipv4:
+    case boost::urls::host_type::ipv6: break;
+    default: return std::nullopt;  // no host, or a future IP literal
   }
-  url.host = std::string(host);
+  // As written (an IPv6 literal without its brackets): the resolver gets exactly this.
+  url.host = origin->encoded_host_address();
+  if (url.host.empty()) return std::nullopt;
 
-  if (port.empty()) {
-    url.port = url.secure ? 443 : 80;
+  if (!origin->has_port()) {
+    url.port = url.secure ? WSS_DEFAULT_PORT : WS_DEFAULT_PORT;
   } else {
-    if (port.size() > 5 ||
-        !std::all_of(port.begin(), port.end(),
-                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
-      return std::nullopt;
-    }
-    unsigned long value = std::stoul(std::string(port));
-    if (value == 0 || value > 65535) return std::nullopt;
-    url.port = static_cast<uint16_t>(value);
+    url.port = origin->port_number();  // 0 when empty or beyond 65535
+    if (url.port == 0) return std::nullopt;
   }
 
-  tail = tail.substr(0, tail.find('#'));
-  if (tail.empty() || tail.front() == '?') {
-    url.target = "/" + std::string(tail);
-  } else {
-    url.target = std::string(tail);
-  }
+  std::string_view target =
+      authorityEnd == std::string_view::npos ? std::string_view() : text.substr(authorityEnd);
+  target = target.substr(0, target.find('#'));  // the fragment is never sent
+  url.target = target.empty() || target.front() == '?' ? "/" + std::string(target)
+                                                        : std::string(target);
   return url;
 }
 

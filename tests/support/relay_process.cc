@@ -5,21 +5,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "kit/base/url_encoding.h"
+
 namespace cvl::test {
 
 std::string urlEncode(const std::string& text) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
+  // RFC 3986's unreserved characters stay; everything else is escaped.
+  return url::percentEncode(text, "-._~");
 }
 
 RelayProcess::RelayProcess(RelayOptions options) : options_(std::move(options)) {

@@ -1,57 +1,38 @@
 #include "tools/relay/relay_target.h"
 
+#include <boost/url/encode.hpp>
+#include <boost/url/parse_query.hpp>
+#include <boost/url/rfc/pchars.hpp>
+
 namespace cvl::relay {
 
 namespace {
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// What a query may hold by RFC 3986, and "%" whatever follows it. Browsers send some other
+// characters ('|', '{', '^', bytes beyond ASCII…) as they are, and the relay takes them as they
+// are: escaping them first leaves a broken escape as the only thing that fails the parse.
+constexpr auto QUERY_AS_SENT = boost::urls::pchars + '/' + '?' + '%';
 
 }  // namespace
 
-std::optional<std::string> percentDecode(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      out += text[i];
-      continue;
-    }
-    if (i + 2 >= text.size()) return std::nullopt;
-    int hi = hexValue(text[i + 1]);
-    int lo = hexValue(text[i + 2]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    out += static_cast<char>(hi * 16 + lo);
-    i += 2;
-  }
-  return out;
-}
-
 RelayTarget parseRelayTarget(std::string_view target) {
   RelayTarget result;
-  auto q = target.find('?');
-  std::string_view path = target.substr(0, q);
-  auto slash = path.rfind('/');
+  const auto queryStart = target.find('?');
+  const std::string_view path = target.substr(0, queryStart);
+  const auto slash = path.rfind('/');
   result.endpoint = std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-  if (q == std::string_view::npos) return result;
-  std::string_view query = target.substr(q + 1);
-  while (!query.empty()) {
-    auto amp = query.find('&');
-    std::string_view pair = query.substr(0, amp);
-    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-    if (pair.empty()) continue;
-    auto eq = pair.find('=');
-    auto key = percentDecode(pair.substr(0, eq));
-    auto value =
-        percentDecode(eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1));
-    if (!key || !value) {
-      result.malformed = true;
-      return result;
-    }
-    result.query.emplace(*key, *value);
+  if (queryStart == std::string_view::npos) return result;
+
+  const std::string query = boost::urls::encode(target.substr(queryStart + 1), QUERY_AS_SENT);
+  auto params = boost::urls::parse_query(query);
+  if (!params) {
+    result.malformed = true;
+    return result;
+  }
+  const boost::urls::encoding_opts plusStaysPlus(/*space_as_plus=*/false);
+  for (const auto& param : *params) {
+    if (param.key.empty() && !param.has_value) continue;  // "a=1&&b=2"
+    result.query.emplace(param.key.decode(plusStaysPlus), param.value.decode(plusStaysPlus));
   }
   return result;
 }

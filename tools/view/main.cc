@@ -25,6 +25,7 @@
 #include <nlohmann/json.hpp>
 
 #include "kit/base/base64.h"
+#include "kit/base/url_encoding.h"
 #include "kit/fabric/dial_url.h"
 #include "kit/fabric/relay_frame.h"
 #include "kit/fabric/viewer_peer.h"
@@ -309,9 +310,12 @@ int main(int argc, char** argv) {
       std::fputs(USAGE, stderr);
       return 2;
     }
-    options.url = DialUrl::baseUrl(relay) + "/view?deviceId=" + DialUrl::encodeQueryValue(device) +
-                  "&token=" + DialUrl::encodeQueryValue(token);
-    if (!role.empty()) options.url += "&role=" + DialUrl::encodeQueryValue(role);
+    auto queryValue = [](const std::string& value) {
+      return url::percentEncode(value, url::QUERY_VALUE_ALLOWED);
+    };
+    options.url = DialUrl::baseUrl(relay) + "/view?deviceId=" + queryValue(device) +
+                  "&token=" + queryValue(token);
+    if (!role.empty()) options.url += "&role=" + queryValue(role);
   }
   if (!options.framesDir.empty()) std::filesystem::create_directories(options.framesDir);
 

@@ -1,6 +1,7 @@
 #pragma once
-// Percent-encoding for the URLs the enrolment builds, and the joining of the broker's base URL
-// with an endpoint path. Pure functions; any thread.
+// Percent-encoding for the URLs the kit builds (the relay address a host dials, the broker's
+// endpoints, the enrolment's pages), and the joining of a base URL with an endpoint path.
+// Each caller picks the characters it leaves as they are. Pure functions; any thread.
 
 #include <string>
 #include <string_view>
@@ -13,8 +14,8 @@ inline constexpr std::string_view QUERY_ALLOWED = "!$&'()*+,-./:;=?@_~";
 inline constexpr std::string_view QUERY_VALUE_ALLOWED = "!$'()*,-.:;@_~";
 inline constexpr std::string_view ALPHANUMERIC_ONLY = "";
 
-// Every byte that is not an ASCII letter or digit and not in `allowed` becomes "%XX"
-// (upper-case hex); bytes outside ASCII are always encoded.
+// Every byte that is not an ASCII letter or digit and not in `allowed` (ASCII characters)
+// becomes "%XX" (upper-case hex); bytes outside ASCII are always encoded.
 std::string percentEncode(std::string_view text, std::string_view allowed);
 
 // `base` with one trailing "/" removed, followed by `path` ("/login").
