@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     event = cvl::decodeBinary(bytes);
   } catch (const cvl::InputProtocolError& error) {
-    check(codes.count(error.code) == 1);
+    check(codes.count(std::string(cvl::InputProtocolError::codeName(error.code))) == 1);
     check(!error.message.empty());
     return 0;
   }

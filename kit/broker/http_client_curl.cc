@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "kit/broker/http_client.h"
+#include "kit/diagnostics/log.h"
 
 namespace cvl {
 
@@ -30,10 +31,14 @@ bool hasLineBreakOrNul(const std::string& text) {
 
 void complete(const HttpClient::Completion& completion, HttpResponse response) {
   if (!completion) return;
-  // A throwing completion must not take the worker (and every later request) down with it.
+  // A completion that throws is a fault of its own; it must not take the worker (and every
+  // later request) down with it, and it is said.
   try {
     completion(std::move(response));
+  } catch (const std::exception& e) {
+    Log::line("[http] a completion threw:", e.what());
   } catch (...) {
+    Log::line("[http] a completion threw");
   }
 }
 

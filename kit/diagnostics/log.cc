@@ -20,6 +20,8 @@ std::atomic<bool>& verboseFlag() {
   return flag;
 }
 
+std::atomic<int> output{STDERR_FILENO};
+
 }  // namespace
 
 bool verboseFromEnvironment(const char* value) { return value && std::strcmp(value, "1") == 0; }
@@ -27,6 +29,8 @@ bool verboseFromEnvironment(const char* value) { return value && std::strcmp(val
 bool verbose() { return verboseFlag().load(std::memory_order_relaxed); }
 
 void setVerbose(bool on) { verboseFlag().store(on, std::memory_order_relaxed); }
+
+void setOutput(int fd) { output.store(fd, std::memory_order_relaxed); }
 
 void writeLine(std::string_view text) {
   timespec now{};
@@ -43,10 +47,11 @@ void writeLine(std::string_view text) {
   out.append(text);
   out.push_back('\n');
 
+  const int fd = output.load(std::memory_order_relaxed);
   const char* data = out.data();
   size_t left = out.size();
   while (left > 0) {
-    ssize_t written = ::write(STDERR_FILENO, data, left);
+    ssize_t written = ::write(fd, data, left);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return;  // logging never fails its caller
     data += written;

@@ -26,6 +26,9 @@ bool verboseFromEnvironment(const char* value);
 // Writes "[" + timestamp + "] " + text + "\n" to standard error in one write. Failures are
 // ignored.
 void writeLine(std::string_view text);
+// Sends the lines to the open file descriptor `fd` from now on instead of standard error (a
+// fuzz run keeps its own report readable with /dev/null). Any thread.
+void setOutput(int fd);
 
 namespace detail {
 

@@ -32,7 +32,9 @@ class Reader {
 };
 
 InputEvent decodeSnapshot(const Reader& r, std::uint32_t seq, std::uint64_t t) {
-  if (r.size() < layout::SNAPSHOT_FIXED_SIZE) throw InputProtocolError("truncated", "snapshot short");
+  if (r.size() < layout::SNAPSHOT_FIXED_SIZE) {
+    throw InputProtocolError(InputProtocolError::truncated, "snapshot short");
+  }
   const std::size_t keyCount = r.u16(28);
   const std::size_t charCount = r.u16(30);
   const std::size_t recordCount = r.u16(32);
@@ -40,7 +42,7 @@ InputEvent decodeSnapshot(const Reader& r, std::uint32_t seq, std::uint64_t t) {
   const std::size_t charsAt = keysAt + 2 * keyCount;
   const std::size_t recordsAt = charsAt + 4 * charCount;
   if (r.size() != recordsAt + layout::SNAPSHOT_RECORD_SIZE * recordCount) {
-    throw InputProtocolError("bad-length", "snapshot length");
+    throw InputProtocolError(InputProtocolError::badLength, "snapshot length");
   }
 
   InputEvent event(InputKind::snapshot);
@@ -70,6 +72,18 @@ std::string hexUpper(unsigned value) {
 
 }  // namespace
 
+std::string_view InputProtocolError::codeName(Code code) {
+  switch (code) {
+    case truncated: return "truncated";
+    case badMagic: return "bad-magic";
+    case badVersion: return "bad-version";
+    case unknownKind: return "unknown-kind";
+    case badLength: return "bad-length";
+    case badField: return "bad-field";
+  }
+  return "unknown";
+}
+
 bool isBinaryFrame(std::span<const std::uint8_t> bytes) {
   return !bytes.empty() && bytes[0] == INPUT_MAGIC;
 }
@@ -85,9 +99,15 @@ InputEvent decodeBinary(std::string_view bytes) {
 
 InputEvent decodeBinary(std::span<const std::uint8_t> bytes) {
   const Reader r(bytes);
-  if (r.size() < layout::HEADER_SIZE) throw InputProtocolError("truncated", "shorter than header");
-  if (r.u8(0) != INPUT_MAGIC) throw InputProtocolError("bad-magic", "not an input frame");
-  if (r.u8(1) != INPUT_PROTOCOL_VERSION) throw InputProtocolError("bad-version", "unsupported version");
+  if (r.size() < layout::HEADER_SIZE) {
+    throw InputProtocolError(InputProtocolError::truncated, "shorter than header");
+  }
+  if (r.u8(0) != INPUT_MAGIC) {
+    throw InputProtocolError(InputProtocolError::badMagic, "not an input frame");
+  }
+  if (r.u8(1) != INPUT_PROTOCOL_VERSION) {
+    throw InputProtocolError(InputProtocolError::badVersion, "unsupported version");
+  }
 
   const std::uint8_t channel = r.u8(2);
   const std::uint8_t kind = r.u8(3);
@@ -97,9 +117,11 @@ InputEvent decodeBinary(std::span<const std::uint8_t> bytes) {
   if (kind == layout::SNAPSHOT_KIND) return decodeSnapshot(r, seq, t);
 
   const auto fixed = layout::fixedKind(kind);
-  if (!fixed) throw InputProtocolError("unknown-kind", "opcode 0x" + hexUpper(kind));
+  if (!fixed) {
+    throw InputProtocolError(InputProtocolError::unknownKind, "opcode 0x" + hexUpper(kind));
+  }
   if (r.size() != layout::HEADER_SIZE + fixed->payloadSize) {
-    throw InputProtocolError("bad-length", "wrong frame length");
+    throw InputProtocolError(InputProtocolError::badLength, "wrong frame length");
   }
 
   InputEvent event(fixed->kind);
@@ -120,7 +142,9 @@ InputEvent decodeBinary(std::span<const std::uint8_t> bytes) {
     case 0x10: {
       const std::uint8_t id = r.u8(14);
       const auto name = buttonName(id);
-      if (!name) throw InputProtocolError("bad-field", "button code " + std::to_string(id));
+      if (!name) {
+        throw InputProtocolError(InputProtocolError::badField, "button code " + std::to_string(id));
+      }
       event.button = std::string(*name);
       event.down = r.down(15);
       break;

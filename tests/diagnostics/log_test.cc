@@ -1,5 +1,7 @@
 #include "kit/diagnostics/log.h"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -39,6 +41,23 @@ TEST(Log, VerboseLinesFollowTheSwitch) {
   Log::vlog("[input] shown", 1);
   Log::setVerbose(saved);
   EXPECT_EQ(capture.lines(), std::vector<std::string>{"[input] shown 1"});
+}
+
+TEST(Log, GoesWhereItIsSent) {
+  StderrCapture capture;
+  int sink[2];
+  ASSERT_EQ(pipe(sink), 0);
+  Log::setOutput(sink[1]);
+  Log::line("[relay] elsewhere");
+  Log::setOutput(STDERR_FILENO);
+  Log::line("[relay] back");
+  close(sink[1]);
+  char buffer[256] = {};
+  const ssize_t got = read(sink[0], buffer, sizeof buffer - 1);
+  close(sink[0]);
+  ASSERT_GT(got, 0);
+  EXPECT_TRUE(std::string(buffer).ends_with("] [relay] elsewhere\n")) << buffer;
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{"[relay] back"});
 }
 
 TEST(Log, VerboseFromEnvironmentIsExactlyOne) {

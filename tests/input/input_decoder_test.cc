@@ -167,7 +167,7 @@ TEST(InputDecoder, DecodesFramesAndRejectsMalformedOnes) {
       InputEvent e = decodeBinary(c.bytes);
       ADD_FAILURE() << "decoded to " << e;
     } catch (const InputProtocolError& error) {
-      EXPECT_EQ(error.code, c.code);
+      EXPECT_EQ(InputProtocolError::codeName(error.code), c.code);
       EXPECT_EQ(error.message, c.message);
       EXPECT_STREQ(error.what(), c.message);
     }

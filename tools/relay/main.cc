@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "kit/diagnostics/log.h"
 #include "tools/relay/relay_config.h"
 #include "tools/relay/relay_server.h"
 #include "tools/relay/viewer_page.h"
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
               << std::endl;
     server.run();
   } catch (const std::exception& e) {
-    std::cerr << "cvlrelay: " << e.what() << "\n";
+    cvl::Log::line("cvlrelay:", e.what());
     return 1;
   }
   return 0;

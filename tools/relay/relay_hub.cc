@@ -1,10 +1,10 @@
 #include "tools/relay/relay_hub.h"
 
 #include <algorithm>
-#include <iostream>
 
 #include <nlohmann/json.hpp>
 
+#include "kit/diagnostics/log.h"
 #include "kit/fabric/relay_frame.h"
 
 namespace cvl::relay {
@@ -15,7 +15,7 @@ std::string dump(const nlohmann::json& value) {
   return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-void log(const std::string& line) { std::cerr << "[relay] " << line << std::endl; }
+void log(const std::string& line) { Log::line("[relay]", line); }
 
 }  // namespace
 

@@ -1,6 +1,5 @@
 // cvlrelay's listener and connections on Boost.Beast (TCP or TLS), one network thread.
 #include <deque>
-#include <iostream>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -15,6 +14,7 @@
 #include <boost/beast/websocket/ssl.hpp>
 #include <openssl/crypto.h>
 
+#include "kit/diagnostics/log.h"
 #include "tools/relay/relay_hub.h"
 #include "tools/relay/relay_server.h"
 #include "tools/relay/relay_target.h"
@@ -35,7 +35,7 @@ namespace {
 constexpr auto kHandshakeTime = std::chrono::seconds(30);
 constexpr std::size_t kMaxMessage = 16 * 1024 * 1024;
 
-void log(const std::string& line) { std::cerr << "[relay] " << line << std::endl; }
+void log(const std::string& line) { Log::line("[relay]", line); }
 
 bool sameSecret(const std::string& given, const std::string& expected) {
   return given.size() == expected.size() &&

@@ -26,6 +26,7 @@
 
 #include "kit/base/base64.h"
 #include "kit/base/url_encoding.h"
+#include "kit/diagnostics/log.h"
 #include "kit/fabric/dial_url.h"
 #include "kit/fabric/relay_frame.h"
 #include "kit/fabric/viewer_peer.h"
@@ -210,7 +211,7 @@ class Viewer {
         std::lock_guard guard(mutex_);
         ++counts_["keyed"];
       }
-      std::fprintf(stderr, "[cvlview] E2E phrase: %s\n", phrase.c_str());
+      Log::line("[cvlview] E2E phrase:", phrase);
       print({{"cvlview", "keyed"}, {"phrase", phrase}});
       changed_.notify_all();
     }
@@ -326,7 +327,7 @@ int main(int argc, char** argv) {
   while (std::getline(std::cin, line)) {
     auto parsed = parseScriptLine(line);
     if (auto* error = std::get_if<std::string>(&parsed)) {
-      std::fprintf(stderr, "[cvlview] %s\n", error->c_str());
+      Log::line("[cvlview]", *error);
       continue;
     }
     if (!viewer->run(std::get<ScriptCommand>(parsed))) {
