@@ -15,12 +15,17 @@
 #include <boost/asio/strand.hpp>
 
 #include "kit/base/scheduler.h"
-#include "kit/base/serial_queue.h"
 
 namespace cvl {
 namespace asio = boost::asio;
 
 namespace {
+
+// The pool's size: the machine's cores, within these bounds.
+constexpr unsigned MIN_POOL_THREADS = 2;
+constexpr unsigned MAX_POOL_THREADS = 4;
+// Linux keeps at most 15 characters of a thread's name.
+constexpr std::size_t MAX_THREAD_NAME = 15;
 
 // The pool lives for the whole process and is never torn down: work may still be running
 // while static objects are destroyed at exit, so it must not depend on them.
@@ -34,7 +39,8 @@ class Pool {
 
  private:
   Pool() : guard_(asio::make_work_guard(context_)) {
-    unsigned n = std::max(2u, std::min(4u, std::thread::hardware_concurrency()));
+    const unsigned n =
+        std::clamp(std::thread::hardware_concurrency(), MIN_POOL_THREADS, MAX_POOL_THREADS);
     for (unsigned i = 0; i < n; ++i) {
       std::thread([this] {
         pthread_setname_np(pthread_self(), "cvl.pool");
@@ -139,18 +145,10 @@ std::shared_ptr<Scheduler> Scheduler::system() {
 }
 
 void runBlocking(const std::string& label, Work work) {
-  std::thread([label = label.substr(0, 15), work = std::move(work)] {
+  std::thread([label = label.substr(0, MAX_THREAD_NAME), work = std::move(work)] {
     pthread_setname_np(pthread_self(), label.c_str());
     work();
   }).detach();
 }
-
-namespace GlobalQueue {
-void async(Work work) { asio::post(Pool::shared().context(), std::move(work)); }
-TimerHandle asyncAfter(Duration delay, Work work) {
-  return startTimer(Pool::shared().context().get_executor(), SteadyClock::now() + delay,
-                    Duration::zero(), std::move(work));
-}
-}  // namespace GlobalQueue
 
 }  // namespace cvl

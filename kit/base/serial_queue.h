@@ -14,12 +14,6 @@
 
 namespace cvl {
 
-// The global queue: concurrent work on the shared pool.
-namespace GlobalQueue {
-void async(Work work);
-TimerHandle asyncAfter(Duration delay, Work work);
-}  // namespace GlobalQueue
-
 class SerialQueue {
  public:
   // On the system scheduler.

@@ -13,6 +13,13 @@
 
 namespace cvl {
 
+// The HTTP status codes the enrolment tells apart.
+namespace HttpStatus {
+inline constexpr int64_t OK = 200;
+inline constexpr int64_t UNAUTHORIZED = 401;
+inline constexpr int64_t TOO_MANY_REQUESTS = 429;
+}  // namespace HttpStatus
+
 struct BrokerAnswer {
   int64_t status = 0;
   std::optional<nlohmann::json> body;

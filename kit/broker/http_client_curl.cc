@@ -20,6 +20,9 @@ namespace cvl {
 
 namespace {
 
+// How long the worker sleeps without network activity; a new request wakes it at once.
+constexpr int POLL_TIMEOUT_MS = 1000;
+
 void initCurlOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -251,7 +254,7 @@ struct HttpClient::Impl {
           break;
         }
       }
-      curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+      curl_multi_poll(multi, nullptr, 0, POLL_TIMEOUT_MS, nullptr);
     }
   }
 };

@@ -90,7 +90,7 @@ std::optional<Login> authenticatorCode(const std::string& broker, const std::str
     BrokerAnswer answer = post(url::join(broker, "/login/totp"),
                                {{"email", email}, {"pending", pending}, {"code", code}});
     auto token = answer.string("token");
-    if (answer.status == 200 && token) {
+    if (answer.status == HttpStatus::OK && token) {
       return Login{*token, answer.string("accountId").value_or(""), email};
     }
     say("  [!] That code was not accepted.");
@@ -111,9 +111,9 @@ std::optional<Login> signIn(const std::string& broker) {
       BrokerAnswer answer =
           post(url::join(broker, "/login"), {{"email", email}, {"password", password}});
       auto pending = answer.string("pending");
-      if (answer.status == 401) {
+      if (answer.status == HttpStatus::UNAUTHORIZED) {
         say("  [!] Email or password not accepted.");
-      } else if (answer.status == 429) {
+      } else if (answer.status == HttpStatus::TOO_MANY_REQUESTS) {
         say("  [!] Account temporarily locked (too many attempts).");
         return std::nullopt;
       } else if (auto token = answer.string("token")) {
@@ -140,7 +140,7 @@ std::optional<Reg> registerDevice(const std::string& broker, const Login& login,
   BrokerAnswer answer =
       post(url::join(broker, "/device/register?account=" + account), body, login.token);
   auto deviceToken = answer.string("deviceToken");
-  if (answer.status == 200 && deviceToken) {
+  if (answer.status == HttpStatus::OK && deviceToken) {
     return Reg{answer.string("deviceId").value_or(""), *deviceToken,
                answer.nestedString("deviceAuth", "otpauth").value_or("")};
   }

@@ -28,9 +28,9 @@ std::string relayUrl() { return envOr("CVL_RELAY_URL", StandardRelayURL); }
 LoginResult readLogin(const BrokerAnswer& answer, const std::string& email) {
   LoginResult result;
   result.email = email;
-  if (answer.status == 429) {
+  if (answer.status == HttpStatus::TOO_MANY_REQUESTS) {
     result.error = "Account temporarily locked — too many attempts. Wait a bit.";
-  } else if (answer.status == 401) {
+  } else if (answer.status == HttpStatus::UNAUTHORIZED) {
     result.error = "Email or password not accepted.";
   } else if (auto token = answer.string("token")) {
     result.token = std::move(token);
@@ -52,7 +52,7 @@ LoginResult readLoginTotp(const BrokerAnswer& answer, const std::string& email,
   LoginResult result;
   result.email = email;
   auto token = answer.string("token");
-  if (answer.status == 200 && token) {
+  if (answer.status == HttpStatus::OK && token) {
     result.token = std::move(token);
     result.accountId = answer.string("accountId").value_or("");
     return result;
@@ -66,7 +66,7 @@ LoginResult readLoginTotp(const BrokerAnswer& answer, const std::string& email,
 DeviceResult readDevice(const BrokerAnswer& answer) {
   DeviceResult result;
   auto deviceToken = answer.string("deviceToken");
-  if (answer.status == 200 && deviceToken) {
+  if (answer.status == HttpStatus::OK && deviceToken) {
     result.deviceToken = std::move(*deviceToken);
     result.deviceId = answer.string("deviceId").value_or("");
     result.otpauth = answer.nestedString("deviceAuth", "otpauth").value_or("");

@@ -6,7 +6,8 @@ namespace cvl {
 
 namespace {
 
-constexpr size_t kDataHeader = 5;  // op + client id
+// 2^32, to take the low 32 bits of a JSON number.
+constexpr double TWO_TO_THE_32 = 4294967296.0;
 
 std::optional<std::string> stringField(const nlohmann::json& object, const char* key) {
   auto it = object.find(key);
@@ -18,7 +19,7 @@ std::optional<std::string> stringField(const nlohmann::json& object, const char*
 
 Bytes frameToClient(uint32_t clientId, uint8_t tag, std::span<const uint8_t> body) {
   Bytes out;
-  out.reserve(body.size() + 6);
+  out.reserve(DATA_FRAME_HEADER_SIZE + 1 + body.size());  // header, tag, body
   out.push_back(RelayOp::dataBin);
   appendU32BE(out, clientId);
   out.push_back(tag);
@@ -40,7 +41,7 @@ void appendU32BE(Bytes& out, uint32_t value) {
 
 std::optional<RelayMessage> classifyRelayMessage(std::span<const uint8_t> message) {
   if (message.empty()) return std::nullopt;
-  switch (message[0] & 0x0F) {
+  switch (message[0] & RELAY_OP_MASK) {
     case RelayOp::control: {
       auto parsed = nlohmann::json::parse(message.begin() + 1, message.end(), nullptr,
                                           /*allow_exceptions=*/false);
@@ -49,9 +50,9 @@ std::optional<RelayMessage> classifyRelayMessage(std::span<const uint8_t> messag
     }
     case RelayOp::dataBin:
     case RelayOp::dataTxt:
-      if (message.size() < kDataHeader) return std::nullopt;
+      if (message.size() < DATA_FRAME_HEADER_SIZE) return std::nullopt;
       return ClientMessage{readU32BE(message, 1),
-                           Bytes(message.begin() + kDataHeader, message.end())};
+                           Bytes(message.begin() + DATA_FRAME_HEADER_SIZE, message.end())};
     default:
       return std::nullopt;
   }
@@ -69,8 +70,8 @@ std::optional<uint32_t> relayClientId(const nlohmann::json& value) {
     double d = value.get<double>();
     if (!std::isfinite(d) || std::trunc(d) != d) return std::nullopt;
     // fmod is exact, so this is the low 32 bits of any integral double, however large.
-    double low = std::fmod(d, 4294967296.0);
-    if (low < 0) low += 4294967296.0;
+    double low = std::fmod(d, TWO_TO_THE_32);
+    if (low < 0) low += TWO_TO_THE_32;
     return static_cast<uint32_t>(low);
   }
   return std::nullopt;
@@ -94,7 +95,7 @@ std::optional<RelayControl> decodeRelayControl(const nlohmann::json& object) {
 
 Bytes dataFrame(uint32_t clientId, std::span<const uint8_t> clientMessage, uint8_t op) {
   Bytes out;
-  out.reserve(clientMessage.size() + kDataHeader);
+  out.reserve(clientMessage.size() + DATA_FRAME_HEADER_SIZE);
   out.push_back(op);
   appendU32BE(out, clientId);
   out.insert(out.end(), clientMessage.begin(), clientMessage.end());

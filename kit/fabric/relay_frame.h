@@ -48,6 +48,11 @@ inline constexpr uint8_t bcastTxt = 4;   // broadcast to all clients, text paylo
 inline constexpr uint8_t droppable = 0x80;  // flag: the relay may drop this message
 }  // namespace RelayOp
 
+// The bits of the first byte that select the operation.
+inline constexpr uint8_t RELAY_OP_MASK = 0x0F;
+// A data frame's op byte and client id, before the client message.
+inline constexpr size_t DATA_FRAME_HEADER_SIZE = 5;
+
 namespace FabricTag {
 inline constexpr uint8_t hello = 1;   // key agreement public key
 inline constexpr uint8_t sealed = 2;  // sealed envelope

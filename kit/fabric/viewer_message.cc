@@ -18,9 +18,9 @@ const json* find(const json& message, std::string_view key) {
 
 int64_t saturate(double value) {
   // 2^63 is exactly representable; everything at or beyond it saturates.
-  constexpr double limit = 9223372036854775808.0;
-  if (value >= limit) return std::numeric_limits<int64_t>::max();
-  if (value <= -limit) return std::numeric_limits<int64_t>::min();
+  constexpr double TWO_TO_THE_63 = 9223372036854775808.0;
+  if (value >= TWO_TO_THE_63) return std::numeric_limits<int64_t>::max();
+  if (value <= -TWO_TO_THE_63) return std::numeric_limits<int64_t>::min();
   return static_cast<int64_t>(value);  // truncates toward zero
 }
 
@@ -35,21 +35,21 @@ std::optional<int64_t> parseDecimal(const std::string& text) {
   // Accumulate as a negative number so that INT64_MIN fits.
   int64_t value = 0;
   bool saturated = false;
-  constexpr int64_t minValue = std::numeric_limits<int64_t>::min();
+  constexpr int64_t MIN_VALUE = std::numeric_limits<int64_t>::min();
   for (; i < text.size(); ++i) {
     char c = text[i];
     if (c < '0' || c > '9') return std::nullopt;
     int digit = c - '0';
     if (saturated) continue;
-    if (value < (minValue + digit) / 10) {
+    if (value < (MIN_VALUE + digit) / 10) {
       saturated = true;
       continue;
     }
     value = value * 10 - digit;
   }
-  if (saturated) return negative ? minValue : std::numeric_limits<int64_t>::max();
+  if (saturated) return negative ? MIN_VALUE : std::numeric_limits<int64_t>::max();
   if (negative) return value;
-  return value == minValue ? std::numeric_limits<int64_t>::max() : -value;
+  return value == MIN_VALUE ? std::numeric_limits<int64_t>::max() : -value;
 }
 
 int32_t clamp32(int64_t value) {

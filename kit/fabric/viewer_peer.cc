@@ -5,14 +5,14 @@
 
 namespace cvl {
 
-Bytes ViewerPeer::hello() const { return clientMessage(FabricTag::hello, hs_.publicKey()); }
+Bytes ViewerPeer::hello() const { return clientMessage(FabricTag::hello, handshake_.publicKey()); }
 
 void ViewerPeer::complete(std::span<const uint8_t> hostPublicKey) {
-  chan_ = hs_.complete(hostPublicKey);
+  channel_ = handshake_.complete(hostPublicKey);
 }
 
 Bytes ViewerPeer::sealRaw(std::span<const uint8_t> plaintext) {
-  return clientMessage(FabricTag::sealed, encodeEnvelope(chan_->seal(plaintext)));
+  return clientMessage(FabricTag::sealed, encodeEnvelope(channel_->seal(plaintext)));
 }
 
 Bytes ViewerPeer::sealJson(const nlohmann::json& message) {
@@ -32,11 +32,11 @@ std::optional<nlohmann::json> ViewerPeer::receive(std::span<const uint8_t> messa
   if (message.empty()) return std::nullopt;
   auto body = message.subspan(1);
   if (message[0] == FabricTag::hello) {
-    if (!chan_) complete(body);
+    if (!channel_) complete(body);
     return std::nullopt;
   }
-  if (message[0] != FabricTag::sealed || !chan_) return std::nullopt;
-  auto plaintext = chan_->open(decodeEnvelope(body));
+  if (message[0] != FabricTag::sealed || !channel_) return std::nullopt;
+  auto plaintext = channel_->open(decodeEnvelope(body));
   if (!plaintext || plaintext->empty() || (*plaintext)[0] != FabricKind::text) {
     return std::nullopt;
   }

@@ -21,16 +21,16 @@ namespace cvl {
 
 class ViewerPeer {
  public:
-  ViewerPeer() : hs_(E2ERole::initiator) {}
+  ViewerPeer() : handshake_(E2ERole::initiator) {}
 
   // The client message announcing this viewer's public key: tag hello + 32 bytes.
   Bytes hello() const;
 
   // Completes the key agreement with the host's hello body; throws E2EError.
   void complete(std::span<const uint8_t> hostPublicKey);
-  bool keyed() const { return static_cast<bool>(chan_); }
+  bool keyed() const { return static_cast<bool>(channel_); }
   // Keyed only.
-  const Phrase& phrase() const { return chan_->phrase(); }
+  const Phrase& phrase() const { return channel_->phrase(); }
 
   // Sealed client messages (tag sealed + envelope); keyed only.
   Bytes sealJson(const nlohmann::json& message);
@@ -43,8 +43,8 @@ class ViewerPeer {
   std::optional<nlohmann::json> receive(std::span<const uint8_t> clientMessage);
 
  private:
-  Handshake hs_;
-  std::shared_ptr<Channel> chan_;
+  Handshake handshake_;
+  std::shared_ptr<Channel> channel_;
 };
 
 }  // namespace cvl

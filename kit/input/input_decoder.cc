@@ -35,12 +35,12 @@ InputEvent decodeSnapshot(const Reader& r, std::uint32_t seq, std::uint64_t t) {
   if (r.size() < layout::SNAPSHOT_FIXED_SIZE) {
     throw InputProtocolError(InputProtocolError::truncated, "snapshot short");
   }
-  const std::size_t keyCount = r.u16(28);
-  const std::size_t charCount = r.u16(30);
-  const std::size_t recordCount = r.u16(32);
+  const std::size_t keyCount = r.u16(layout::SNAPSHOT_KEY_COUNT_AT);
+  const std::size_t charCount = r.u16(layout::SNAPSHOT_CHAR_COUNT_AT);
+  const std::size_t recordCount = r.u16(layout::SNAPSHOT_RECORD_COUNT_AT);
   const std::size_t keysAt = layout::SNAPSHOT_FIXED_SIZE;
-  const std::size_t charsAt = keysAt + 2 * keyCount;
-  const std::size_t recordsAt = charsAt + 4 * charCount;
+  const std::size_t charsAt = keysAt + layout::SNAPSHOT_KEY_SIZE * keyCount;
+  const std::size_t recordsAt = charsAt + layout::SNAPSHOT_CHAR_SIZE * charCount;
   if (r.size() != recordsAt + layout::SNAPSHOT_RECORD_SIZE * recordCount) {
     throw InputProtocolError(InputProtocolError::badLength, "snapshot length");
   }
@@ -49,18 +49,22 @@ InputEvent decodeSnapshot(const Reader& r, std::uint32_t seq, std::uint64_t t) {
   event.channel = static_cast<std::int64_t>(InputChannel::snapshot);
   event.seq = seq;
   event.t = t;
-  event.x = r.i32(14);
-  event.y = r.i32(18);
-  event.upto = r.u32(22);
-  const std::uint8_t mask = r.u8(26);
-  for (int id = 1; id <= 8; ++id) {
-    if ((mask & (1u << (id - 1))) == 0) continue;
-    if (auto name = buttonName(id)) event.buttons.emplace_back(*name);
+  event.x = r.i32(layout::SNAPSHOT_X_AT);
+  event.y = r.i32(layout::SNAPSHOT_Y_AT);
+  event.upto = r.u32(layout::SNAPSHOT_UPTO_AT);
+  const std::uint8_t mask = r.u8(layout::SNAPSHOT_BUTTON_MASK_AT);
+  for (int bit = 0; bit < 8; ++bit) {
+    if ((mask & (1u << bit)) == 0) continue;
+    if (auto name = buttonName(bit + 1)) event.buttons.emplace_back(*name);
   }
   event.keys.reserve(keyCount);
-  for (std::size_t i = 0; i < keyCount; ++i) event.keys.push_back(r.u16(keysAt + 2 * i));
+  for (std::size_t i = 0; i < keyCount; ++i) {
+    event.keys.push_back(r.u16(keysAt + layout::SNAPSHOT_KEY_SIZE * i));
+  }
   event.chars.reserve(charCount);
-  for (std::size_t i = 0; i < charCount; ++i) event.chars.push_back(r.u32(charsAt + 4 * i));
+  for (std::size_t i = 0; i < charCount; ++i) {
+    event.chars.push_back(r.u32(charsAt + layout::SNAPSHOT_CHAR_SIZE * i));
+  }
   return event;
 }
 
@@ -109,10 +113,10 @@ InputEvent decodeBinary(std::span<const std::uint8_t> bytes) {
     throw InputProtocolError(InputProtocolError::badVersion, "unsupported version");
   }
 
-  const std::uint8_t channel = r.u8(2);
-  const std::uint8_t kind = r.u8(3);
-  const std::uint32_t seq = r.u32(4);
-  const std::uint64_t t = (std::uint64_t{r.u16(8)} << 32) | r.u32(10);
+  const std::uint8_t channel = r.u8(layout::CHANNEL_AT);
+  const std::uint8_t kind = r.u8(layout::KIND_AT);
+  const std::uint32_t seq = r.u32(layout::SEQ_AT);
+  const std::uint64_t t = (std::uint64_t{r.u16(layout::T_AT)} << 32) | r.u32(layout::T_AT + 2);
 
   if (kind == layout::SNAPSHOT_KIND) return decodeSnapshot(r, seq, t);
 
@@ -124,47 +128,51 @@ InputEvent decodeBinary(std::span<const std::uint8_t> bytes) {
     throw InputProtocolError(InputProtocolError::badLength, "wrong frame length");
   }
 
+  // The fields of each kind, at their offsets from the payload's start.
+  constexpr std::size_t PAYLOAD = layout::PAYLOAD_AT;
   InputEvent event(fixed->kind);
   event.channel = channel;
   event.seq = seq;
   event.t = t;
-  switch (kind) {
-    case 0x01:
-    case 0x02:
-      event.x = r.i32(14);
-      event.y = r.i32(18);
+  switch (fixed->kind) {
+    case InputKind::move:
+    case InputKind::moveDirect:
+      event.x = r.i32(PAYLOAD);
+      event.y = r.i32(PAYLOAD + 4);
       break;
-    case 0x03:
-      event.pad = r.u8(14);
-      event.axis = r.u8(15);
-      event.value = std::bit_cast<float>(r.u32(16));
+    case InputKind::axis:
+      event.pad = r.u8(PAYLOAD);
+      event.axis = r.u8(PAYLOAD + 1);
+      event.value = std::bit_cast<float>(r.u32(PAYLOAD + 2));
       break;
-    case 0x10: {
-      const std::uint8_t id = r.u8(14);
+    case InputKind::button: {
+      const std::uint8_t id = r.u8(PAYLOAD);
       const auto name = buttonName(id);
       if (!name) {
         throw InputProtocolError(InputProtocolError::badField, "button code " + std::to_string(id));
       }
       event.button = std::string(*name);
-      event.down = r.down(15);
+      event.down = r.down(PAYLOAD + 1);
       break;
     }
-    case 0x11:
-      event.delta = r.i32(14);
+    case InputKind::wheel:
+      event.delta = r.i32(PAYLOAD);
       break;
-    case 0x12:
-      event.vk = r.u16(14);
-      event.down = r.down(16);
+    case InputKind::keyVk:
+      event.vk = r.u16(PAYLOAD);
+      event.down = r.down(PAYLOAD + 2);
       break;
-    case 0x13:
-      event.code = r.u32(14);
-      event.down = r.down(18);
+    case InputKind::keyUnicode:
+      event.code = r.u32(PAYLOAD);
+      event.down = r.down(PAYLOAD + 4);
       break;
-    case 0x14:
-      event.pad = r.u8(14);
-      event.padButton = r.u8(15);
-      event.down = r.down(16);
+    case InputKind::padButton:
+      event.pad = r.u8(PAYLOAD);
+      event.padButton = r.u8(PAYLOAD + 1);
+      event.down = r.down(PAYLOAD + 2);
       break;
+    case InputKind::snapshot:
+      break;  // decoded above; never a fixed kind
   }
   return event;
 }

@@ -105,40 +105,42 @@ std::vector<std::uint8_t> encodeBinary(const InputEvent& event, const SnapshotTr
   Writer w;
   w.reserve(layout::HEADER_SIZE + fixed->payloadSize);
   header(w, event, fixed->code);
-  switch (fixed->code) {
-    case 0x01:
-    case 0x02:
+  switch (event.kind) {
+    case InputKind::move:
+    case InputKind::moveDirect:
       w.i32(event.x);
       w.i32(event.y);
       break;
-    case 0x03:
+    case InputKind::axis:
       w.u8(u8Field(event.pad, "pad"));
       w.u8(u8Field(event.axis, "axis"));
       w.u32(std::bit_cast<std::uint32_t>(event.value));
       break;
-    case 0x10: {
+    case InputKind::button: {
       const auto id = buttonId(event.button);
       if (!id) reject("no button id for \"" + event.button + "\"");
       w.u8(*id);
       w.down(event.down);
       break;
     }
-    case 0x11:
+    case InputKind::wheel:
       w.i32(event.delta);
       break;
-    case 0x12:
+    case InputKind::keyVk:
       w.u16(u16Field(event.vk, "vk"));
       w.down(event.down);
       break;
-    case 0x13:
+    case InputKind::keyUnicode:
       w.u32(u32Field(event.code, "code"));
       w.down(event.down);
       break;
-    case 0x14:
+    case InputKind::padButton:
       w.u8(u8Field(event.pad, "pad"));
       w.u8(u8Field(event.padButton, "padButton"));
       w.down(event.down);
       break;
+    case InputKind::snapshot:
+      break;  // encoded above; never a fixed kind
   }
   return w.take();
 }

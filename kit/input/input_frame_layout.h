@@ -35,7 +35,25 @@
 namespace cvl::InputFrameLayout {
 
 inline constexpr std::size_t HEADER_SIZE = 14;
+// Header fields (magic at 0, version at 1).
+inline constexpr std::size_t CHANNEL_AT = 2;
+inline constexpr std::size_t KIND_AT = 3;
+inline constexpr std::size_t SEQ_AT = 4;
+inline constexpr std::size_t T_AT = 8;
+// Where every kind's fields start.
+inline constexpr std::size_t PAYLOAD_AT = HEADER_SIZE;
+
+// Snapshot fields.
+inline constexpr std::size_t SNAPSHOT_X_AT = 14;
+inline constexpr std::size_t SNAPSHOT_Y_AT = 18;
+inline constexpr std::size_t SNAPSHOT_UPTO_AT = 22;
+inline constexpr std::size_t SNAPSHOT_BUTTON_MASK_AT = 26;
+inline constexpr std::size_t SNAPSHOT_KEY_COUNT_AT = 28;
+inline constexpr std::size_t SNAPSHOT_CHAR_COUNT_AT = 30;
+inline constexpr std::size_t SNAPSHOT_RECORD_COUNT_AT = 32;
 inline constexpr std::size_t SNAPSHOT_FIXED_SIZE = 34;
+inline constexpr std::size_t SNAPSHOT_KEY_SIZE = 2;   // a VK, u16
+inline constexpr std::size_t SNAPSHOT_CHAR_SIZE = 4;  // a character, u32
 inline constexpr std::size_t SNAPSHOT_RECORD_SIZE = 5;
 inline constexpr std::uint8_t SNAPSHOT_KIND = 0x30;
 inline constexpr std::uint64_t MAX_T = (std::uint64_t{1} << 48) - 1;

@@ -74,19 +74,19 @@ TEST(Log, VerboseFromEnvironmentIsExactlyOne) {
 
 TEST(Log, LinesFromManyThreadsNeverInterleave) {
   StderrCapture capture;
-  constexpr int kThreads = 8;
-  constexpr int kLines = 300;
+  constexpr int THREADS = 8;
+  constexpr int LINES = 300;
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
+  for (int t = 0; t < THREADS; ++t) {
     threads.emplace_back([t] {
       std::string body(200, static_cast<char>('a' + t));
-      for (int i = 0; i < kLines; ++i) Log::line("[t]", t, i, body);
+      for (int i = 0; i < LINES; ++i) Log::line("[t]", t, i, body);
     });
   }
   for (auto& thread : threads) thread.join();
 
   auto lines = capture.lines();
-  ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
+  ASSERT_EQ(lines.size(), static_cast<size_t>(THREADS * LINES));
   std::set<std::string> seen;
   for (const auto& line : lines) {
     // "[t] <thread> <index> <200 x letter of that thread>"
@@ -95,7 +95,7 @@ TEST(Log, LinesFromManyThreadsNeverInterleave) {
     int thread = -1, index = -1;
     fields >> tag >> thread >> index >> body;
     ASSERT_EQ(tag, "[t]") << line;
-    ASSERT_TRUE(thread >= 0 && thread < kThreads) << line;
+    ASSERT_TRUE(thread >= 0 && thread < THREADS) << line;
     ASSERT_EQ(body, std::string(200, static_cast<char>('a' + thread))) << line;
     seen.insert(std::to_string(thread) + "/" + std::to_string(index));
   }

@@ -18,12 +18,12 @@ namespace {
 
 using test::StderrCapture;
 
-const std::vector<std::string> kBothGranted = {
+const std::vector<std::string> BOTH_GRANTED = {
     "[perm] Accessibility (input): granted",
     "[perm] Screen Recording (capture): granted",
 };
 
-const std::vector<std::string> kNeitherGranted = {
+const std::vector<std::string> NEITHER_GRANTED = {
     "[perm] Accessibility (input): NOT granted",
     "[perm] Screen Recording (capture): NOT granted",
     "      -> System Settings > Privacy & Security > Accessibility: enable 'cvlhost'.",
@@ -40,7 +40,7 @@ TEST(Permissions, GrantedOnAnXServerWithXTest) {
   EXPECT_TRUE(Permissions::requestScreenRecording());
   StderrCapture capture;
   Permissions::report(false);
-  EXPECT_EQ(capture.lines(), kBothGranted);
+  EXPECT_EQ(capture.lines(), BOTH_GRANTED);
 }
 
 TEST(Permissions, WithoutXTestInputIsNotGranted) {
@@ -57,7 +57,7 @@ TEST(Permissions, NothingIsGrantedWithoutADisplay) {
   EXPECT_FALSE(Permissions::requestScreenRecording());
   StderrCapture capture;
   Permissions::report(false);
-  EXPECT_EQ(capture.lines(), kNeitherGranted);
+  EXPECT_EQ(capture.lines(), NEITHER_GRANTED);
 }
 
 TEST(Permissions, SettingsPanesAreAddressedByAnchor) {
@@ -94,7 +94,7 @@ TEST(Permissions, ReportCanOpenBothPanesWhateverTheState) {
   EXPECT_EQ(opened, (std::set<std::string>{
                         Permissions::settingsURL(Permissions::Pane::accessibility),
                         Permissions::settingsURL(Permissions::Pane::screenRecording)}));
-  EXPECT_EQ(capture.lines(), kBothGranted);
+  EXPECT_EQ(capture.lines(), BOTH_GRANTED);
 }
 
 }  // namespace

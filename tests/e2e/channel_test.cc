@@ -12,7 +12,7 @@
 namespace cvl {
 namespace {
 
-constexpr uint64_t kLimit = uint64_t{1} << 53;
+constexpr uint64_t TWO_TO_THE_53 = uint64_t{1} << 53;
 
 // A channel and its mirror image: each one's send key is the other's receive key.
 struct Pair {
@@ -78,9 +78,9 @@ TEST(Channel, CounterAndReplayWindow) {
       {"tampered ciphertext", tamperedBody, false, 6},
       {"c shorter than a tag", shortSeven, false, 6},
       {"empty c", Envelope{7, {}}, false, 6},
-      {"forged large counter", Envelope{kLimit, Bytes(20, 0)}, false, 6},
-      {"2^53 - 1 is the last counter", pair.sealAt(kLimit - 1, "last"), true,
-       static_cast<int64_t>(kLimit - 1)},
+      {"forged large counter", Envelope{TWO_TO_THE_53, Bytes(20, 0)}, false, 6},
+      {"2^53 - 1 is the last counter", pair.sealAt(TWO_TO_THE_53 - 1, "last"), true,
+       static_cast<int64_t>(TWO_TO_THE_53 - 1)},
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(step.name);
@@ -104,8 +104,8 @@ TEST(Channel, CountersBeyondTheSignedWindowAreRejected) {
 
 TEST(Channel, SendCounterExhaustion) {
   Pair pair;
-  ChannelTestAccess::setSendCtr(*pair.a, kLimit - 1);
-  EXPECT_EQ(pair.a->seal(bytesOf("last")).n, kLimit - 1);
+  ChannelTestAccess::setSendCtr(*pair.a, TWO_TO_THE_53 - 1);
+  EXPECT_EQ(pair.a->seal(bytesOf("last")).n, TWO_TO_THE_53 - 1);
   for (int i = 0; i < 3; ++i) {
     try {
       pair.a->seal(bytesOf("one too many"));
@@ -113,9 +113,9 @@ TEST(Channel, SendCounterExhaustion) {
     } catch (const E2EError& e) {
       EXPECT_EQ(e.code(), E2EError::nonceExhausted);
     }
-    EXPECT_EQ(ChannelTestAccess::sendCtr(*pair.a), kLimit);
+    EXPECT_EQ(ChannelTestAccess::sendCtr(*pair.a), TWO_TO_THE_53);
   }
-  for (uint64_t n : {kLimit + 1, uint64_t{1} << 63, ~uint64_t{0}}) {
+  for (uint64_t n : {TWO_TO_THE_53 + 1, uint64_t{1} << 63, ~uint64_t{0}}) {
     ChannelTestAccess::setSendCtr(*pair.a, n);
     EXPECT_THROW(pair.a->seal({}), E2EError) << n;
     EXPECT_EQ(ChannelTestAccess::sendCtr(*pair.a), n);

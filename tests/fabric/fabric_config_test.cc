@@ -14,7 +14,7 @@ namespace {
 using FabricConfigLoader::LookupContext;
 using test::TempDir;
 
-const char* kComplete = R"({"deviceId":"dev-1","deviceToken":"tok","relayUrl":"wss://r.example/"})";
+const char* COMPLETE = R"({"deviceId":"dev-1","deviceToken":"tok","relayUrl":"wss://r.example/"})";
 
 TEST(FabricConfig, DecodesByTheTypeRules) {
   struct Case {
@@ -22,7 +22,7 @@ TEST(FabricConfig, DecodesByTheTypeRules) {
     std::string json;
     std::optional<FabricConfig> expected;
   } cases[] = {
-      {"required only", kComplete, FabricConfig{"dev-1", "tok", "wss://r.example/"}},
+      {"required only", COMPLETE, FabricConfig{"dev-1", "tok", "wss://r.example/"}},
       {"all five",
        R"({"deviceId":"d","deviceToken":"t","relayUrl":"ws://r","brokerUrl":"https://b","accountId":"a"})",
        FabricConfig{"d", "t", "ws://r", "https://b", "a"}},
@@ -108,7 +108,7 @@ TEST(FabricConfigLookup, EmptyVariableIsACandidateThatFails) {
   auto paths = FabricConfigLoader::candidatePaths(layout.context);
   ASSERT_EQ(paths.size(), 5u);
   EXPECT_EQ(paths[0], "");
-  std::string fallback = layout.put("work/fabric.json", kComplete);
+  std::string fallback = layout.put("work/fabric.json", COMPLETE);
   auto found = FabricConfigLoader::find(layout.context);
   ASSERT_TRUE(found);
   EXPECT_EQ(found->path, fallback);
@@ -120,7 +120,7 @@ TEST(FabricConfigLookup, FallsThroughUnusableCandidatesSilently) {
   layout.put("config/fabric.json", "{ broken");
   mkdir(layout.root.file("opt/fabric.json").c_str(), 0700);  // a folder, not a file
   layout.put("opt/bin/fabric.json", R"({"deviceId":"d","deviceToken":"t"})");
-  std::string good = layout.put("work/fabric.json", kComplete);
+  std::string good = layout.put("work/fabric.json", COMPLETE);
   auto found = FabricConfigLoader::find(layout.context);
   ASSERT_TRUE(found);
   EXPECT_EQ(found->path, good);
@@ -129,7 +129,7 @@ TEST(FabricConfigLookup, FallsThroughUnusableCandidatesSilently) {
 
 TEST(FabricConfigLookup, FirstDecodableCandidateWinsAndMayBeIncomplete) {
   Layout layout;
-  std::string withBom = layout.put("explicit.json", std::string("\xEF\xBB\xBF") + kComplete);
+  std::string withBom = layout.put("explicit.json", std::string("\xEF\xBB\xBF") + COMPLETE);
   layout.context.fabricConfigVariable = withBom;
   layout.put("config/fabric.json", R"({"deviceId":"other","deviceToken":"t","relayUrl":"r"})");
   auto found = FabricConfigLoader::find(layout.context);

@@ -19,10 +19,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const char* kToken = "t0k+en/=?&";
+const char* TOKEN = "t0k+en/=?&";
 
 RelayOptions relayOptions() {
-  return RelayOptions{{{"dev-1", kToken, {{"pass", {"*"}}}}}};
+  return RelayOptions{{{"dev-1", TOKEN, {{"pass", {"*"}}}}}};
 }
 
 // A port on which nothing listens (bound once, then released).
@@ -45,7 +45,7 @@ std::string describe(const std::optional<WebSocketReceived>& item) {
 
 TEST(WebSocketBeast, CarriesBinaryAndTextMessagesAndPings) {
   RelayProcess relay(relayOptions());
-  TestSocket host(relay.hostUrl("dev-1", kToken));
+  TestSocket host(relay.hostUrl("dev-1", TOKEN));
   auto accepted = host.next();
   ASSERT_TRUE(accepted && accepted->ok()) << describe(accepted);
   EXPECT_EQ(accepted->message.kind, WebSocketMessage::Kind::binary);
@@ -75,7 +75,7 @@ TEST(WebSocketBeast, CarriesBinaryAndTextMessagesAndPings) {
 
 TEST(WebSocketBeast, WritesLeaveInCallOrderFromManyThreads) {
   RelayProcess relay(relayOptions());
-  TestSocket host(relay.hostUrl("dev-1", kToken));
+  TestSocket host(relay.hostUrl("dev-1", TOKEN));
   TestViewer viewer(relay.viewerUrl("dev-1", "pass"));
   ASSERT_TRUE(viewer.waitHostOnline());
   ASSERT_TRUE(host.next());
@@ -83,20 +83,20 @@ TEST(WebSocketBeast, WritesLeaveInCallOrderFromManyThreads) {
 
   // Four threads each send their own numbered run without waiting, pings mixed in; every
   // run must arrive complete and in its own order.
-  constexpr int kThreads = 4;
-  constexpr int kPerThread = 150;
+  constexpr int THREADS = 4;
+  constexpr int PER_THREAD = 150;
   std::vector<std::thread> threads;
   std::atomic<int> failures{0};
-  std::vector<std::promise<void>> pongs(kThreads);
-  for (int t = 0; t < kThreads; ++t) {
+  std::vector<std::promise<void>> pongs(THREADS);
+  for (int t = 0; t < THREADS; ++t) {
     threads.emplace_back([&, t] {
-      for (int i = 0; i < kPerThread; ++i) {
+      for (int i = 0; i < PER_THREAD; ++i) {
         Bytes frame{1, 0, 0, 0, 1, uint8_t(t), uint8_t(i >> 8), uint8_t(i)};
         frame.resize(frame.size() + (i % 7) * 1000, uint8_t(i));
         host.task().send(WebSocketMessage::binary(frame), [&](std::optional<WebSocketError> e) {
           if (e) ++failures;
         });
-        if (i == kPerThread / 2) {
+        if (i == PER_THREAD / 2) {
           host.task().sendPing([&, t](std::optional<WebSocketError> e) {
             if (e) ++failures;
             pongs[t].set_value();
@@ -106,14 +106,14 @@ TEST(WebSocketBeast, WritesLeaveInCallOrderFromManyThreads) {
     });
   }
   for (auto& thread : threads) thread.join();
-  int next[kThreads] = {};
-  for (int n = 0; n < kThreads * kPerThread; ++n) {
+  int next[THREADS] = {};
+  for (int n = 0; n < THREADS * PER_THREAD; ++n) {
     auto message = viewer.nextClientMessage();
     ASSERT_TRUE(message) << "after " << n << " messages";
     ASSERT_GE(message->size(), 3u);
     int t = (*message)[0];
     int i = ((*message)[1] << 8) | (*message)[2];
-    ASSERT_LT(t, kThreads);
+    ASSERT_LT(t, THREADS);
     EXPECT_EQ(i, next[t]) << "thread " << t;
     EXPECT_EQ(message->size(), 3u + (i % 7) * 1000);
     next[t] = i + 1;
@@ -154,7 +154,7 @@ TEST(WebSocketBeast, EveryFailureSurfacesAsAReceiveError) {
   }
 
   // The relay going away mid-connection.
-  TestSocket host(relay.hostUrl("dev-1", kToken));
+  TestSocket host(relay.hostUrl("dev-1", TOKEN));
   ASSERT_TRUE(host.next());
   relay.kill();
   auto lost = host.next();
@@ -164,7 +164,7 @@ TEST(WebSocketBeast, EveryFailureSurfacesAsAReceiveError) {
 TEST(WebSocketBeast, CancelSendsACloseFrameOnlyForCodesThatMayBeSent) {
   RelayProcess relay(relayOptions());
   {
-    TestSocket host(relay.hostUrl("dev-1", kToken));
+    TestSocket host(relay.hostUrl("dev-1", TOKEN));
     ASSERT_TRUE(host.next());
     // A second receive while one is pending fails at once and leaves the first in place.
     std::promise<WebSocketReceived> second;
@@ -180,7 +180,7 @@ TEST(WebSocketBeast, CancelSendsACloseFrameOnlyForCodesThatMayBeSent) {
   }
   {
     // 1006 means "closed without a close frame": the socket is dropped.
-    TestSocket host(relay.hostUrl("dev-1", kToken));
+    TestSocket host(relay.hostUrl("dev-1", TOKEN));
     ASSERT_TRUE(host.next());
     host.cancel(1006);
     EXPECT_TRUE(relay.waitForLog("host dev-1 gone (connection lost"));
@@ -189,7 +189,7 @@ TEST(WebSocketBeast, CancelSendsACloseFrameOnlyForCodesThatMayBeSent) {
   {
     // Releasing a task closes it as "going away".
     auto connector = makeBeastWebSocketConnector();
-    auto task = connector->makeTask(*parseWebSocketUrl(relay.hostUrl("dev-1", kToken)));
+    auto task = connector->makeTask(*parseWebSocketUrl(relay.hostUrl("dev-1", TOKEN)));
     std::promise<bool> first;
     task->resume();
     task->receive([&](WebSocketReceived r) { first.set_value(r.ok()); });
@@ -209,7 +209,7 @@ TEST(WebSocketBeast, CancelDuringAWriteKeepsTheMessageWholeUntilItIsWritten) {
   RelayProcess relay(relayOptions());
   WebSocketOptions patient;
   patient.closeTimeout = std::chrono::minutes(2);  // the close waits for the write
-  TestSocket host(relay.hostUrl("dev-1", kToken), patient);
+  TestSocket host(relay.hostUrl("dev-1", TOKEN), patient);
   ASSERT_TRUE(host.next());
   TestViewer viewer(relay.viewerUrl("dev-1", "pass"));
   auto clientId = viewer.waitWelcome();
@@ -244,7 +244,7 @@ TEST(WebSocketBeast, APingWithoutPongFails) {
   RelayProcess relay(relayOptions());
   WebSocketOptions options;
   options.pongTimeout = 500ms;
-  TestSocket host(relay.hostUrl("dev-1", kToken), options);
+  TestSocket host(relay.hostUrl("dev-1", TOKEN), options);
   ASSERT_TRUE(host.next());
   EXPECT_FALSE(host.ping());
   relay.process().signal(SIGSTOP);
@@ -267,7 +267,7 @@ class WebSocketTls : public ::testing::Test {
     RelayProcess relay(options);
     // Read when the connector is made; no other thread reads the environment here.
     ::setenv("SSL_CERT_FILE", trusted.c_str(), 1);
-    std::string url = relay.hostUrl("dev-1", kToken);
+    std::string url = relay.hostUrl("dev-1", TOKEN);
     url.replace(url.find("127.0.0.1"), 9, host);
     TestSocket socket(url);
     return socket.next(20s);

@@ -77,7 +77,7 @@ TEST(CvlhostCommandLine, CheckReportsOnStandardError) {
   EXPECT_EQ(test::logLines(result.err).front(), "[perm] Accessibility (input): NOT granted");
 }
 
-const std::vector<std::string> kStartLines = {
+const std::vector<std::string> START_LINES = {
     "[cvlhost] starting",
     "[perm] Accessibility (input): NOT granted",
     "[perm] Screen Recording (capture): NOT granted",
@@ -100,7 +100,7 @@ TEST(CvlhostRun, WithoutConfigurationStaysIdleAndSilent) {
     ASSERT_TRUE(host.waitForErr("Staying idle.\n", 10s)) << host.err();
     std::this_thread::sleep_for(700ms);
     EXPECT_TRUE(host.running());
-    auto expected = kStartLines;
+    auto expected = START_LINES;
     expected.push_back(idle);
     EXPECT_EQ(test::logLines(host.err()), expected);
     EXPECT_EQ(host.out(), "");
@@ -119,8 +119,8 @@ TEST(CvlhostRun, JoinsWithTheConfigurationNamedByTheEnvironment) {
   std::this_thread::sleep_for(300ms);
   EXPECT_TRUE(host.running());
   auto lines = test::logLines(host.err());
-  ASSERT_GT(lines.size(), kStartLines.size());
-  EXPECT_EQ(lines[kStartLines.size()],
+  ASSERT_GT(lines.size(), START_LINES.size());
+  EXPECT_EQ(lines[START_LINES.size()],
             "[cvlhost] joining the fabric as dev-42 via wss://relay.example/");
   EXPECT_EQ(host.err().find("s3cret"), std::string::npos);
 }

@@ -232,8 +232,8 @@ TEST_F(RelayTest, SurvivesGarbageAndKeepsDevicesApart) {
   EXPECT_EQ(host.frame(), (Bytes{2, 0, 0, 1, 2, 'h', 'i'}));
 
   // Raw bytes that are not HTTP, and an HTTP request that is not an upgrade.
-  static const char kNotHttp[] = "\x16\x03\x01\xff\xff garbage\r\n\r\n";
-  for (const std::string& raw : {std::string(kNotHttp, sizeof(kNotHttp) - 1),
+  static const char NOT_HTTP[] = "\x16\x03\x01\xff\xff garbage\r\n\r\n";
+  for (const std::string& raw : {std::string(NOT_HTTP, sizeof(NOT_HTTP) - 1),
                                  std::string("GET /host HTTP/1.1\r\nHost: x\r\n\r\n")}) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};

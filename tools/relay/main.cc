@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
   try {
     config = cvl::relay::parseRelayArguments(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const std::exception& e) {
-    std::cerr << "cvlrelay: " << e.what() << "\n" << cvl::relay::kRelayUsage;
+    std::cerr << "cvlrelay: " << e.what() << "\n" << cvl::relay::RELAY_USAGE;
     return 2;
   }
   try {

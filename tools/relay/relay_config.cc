@@ -9,7 +9,7 @@
 
 namespace cvl::relay {
 
-const char* const kRelayUsage =
+const char* const RELAY_USAGE =
     "usage: cvlrelay [--config FILE] [--listen ADDRESS] [--port N]\n"
     "                [--device DEVICE_ID:TOKEN]... [--viewer DEVICE_ID:TOKEN[:ROLE,ROLE...]]...\n"
     "                [--tls-cert FILE --tls-key FILE] [--first-client-id N]\n"
@@ -172,7 +172,7 @@ RelayConfig parseRelayArguments(const std::vector<std::string>& args) {
       if (it == config.devices.end()) fail("--viewer for unknown device " + id);
       it->second.viewers.push_back(std::move(credential));
     } else if (flag == "--help" || flag == "-h") {
-      fail(kRelayUsage);
+      fail(RELAY_USAGE);
     } else {
       fail("unknown argument " + flag);
     }

@@ -51,6 +51,6 @@ struct RelayConfig {
 // override it. Throws std::runtime_error with a message fit for the user.
 RelayConfig parseRelayArguments(const std::vector<std::string>& args);
 
-extern const char* const kRelayUsage;
+extern const char* const RELAY_USAGE;
 
 }  // namespace cvl::relay

@@ -20,11 +20,12 @@ void log(const std::string& line) { Log::line("[relay]", line); }
 }  // namespace
 
 std::string logSafe(const std::string& text) {
+  constexpr std::size_t MAX_SHOWN = 64;
   std::string out;
-  for (char c : text.substr(0, 64)) {
+  for (char c : text.substr(0, MAX_SHOWN)) {
     out += (c >= 0x20 && c < 0x7f) ? c : '?';
   }
-  return text.size() > 64 ? out + "..." : out;
+  return text.size() > MAX_SHOWN ? out + "..." : out;
 }
 
 void RelayHub::sendControl(RelayPeer& host, const nlohmann::json& object) {
@@ -36,7 +37,7 @@ void RelayHub::hostJoined(const std::string& deviceId, const std::shared_ptr<Rel
   if (device.host) {
     log("host " + logSafe(deviceId) + " replaced by a newer connection");
     sendControl(*device.host, replacedControl());
-    device.host->close(4000, "replaced");
+    device.host->close(CLOSE_REPLACED, "replaced");
   }
   device.host = host;
   log("host " + logSafe(deviceId) + " connected");
@@ -64,14 +65,15 @@ void RelayHub::fromHost(const std::string& deviceId, const RelayPeer* host, cons
                         std::size_t size) {
   auto it = devices_.find(deviceId);
   if (it == devices_.end() || it->second.host.get() != host || size == 0) return;
-  uint8_t op = data[0] & 0x0F;
+  uint8_t op = data[0] & RELAY_OP_MASK;
   bool droppable = (data[0] & RelayOp::droppable) != 0;
   if (op == RelayOp::dataBin || op == RelayOp::dataTxt) {
-    if (size < 5) return;
+    if (size < DATA_FRAME_HEADER_SIZE) return;
     uint32_t clientId = readU32BE(std::span<const uint8_t>(data, size), 1);
     auto viewer = viewers_.find(clientId);
     if (viewer == viewers_.end() || viewer->second.deviceId != deviceId) return;
-    deliver(clientId, viewer->second, data + 5, size - 5, droppable);
+    deliver(clientId, viewer->second, data + DATA_FRAME_HEADER_SIZE,
+            size - DATA_FRAME_HEADER_SIZE, droppable);
   } else if (op == RelayOp::bcastBin || op == RelayOp::bcastTxt) {
     std::vector<uint32_t> ids = it->second.viewers;  // delivering may drop viewers
     for (uint32_t id : ids) {
@@ -85,8 +87,8 @@ void RelayHub::fromHost(const std::string& deviceId, const RelayPeer* host, cons
 void RelayHub::deliver(uint32_t clientId, Viewer& viewer, const uint8_t* data, std::size_t size,
                        bool droppable) {
   std::size_t backlog = viewer.peer->backlog();
-  if (droppable && backlog > kDroppableBacklog) return;
-  if (backlog + size > kMaxBacklog) {
+  if (droppable && backlog > DROPPABLE_BACKLOG) return;
+  if (backlog + size > MAX_BACKLOG) {
     dropViewer(clientId, "backlog", true);
     return;
   }
@@ -126,7 +128,7 @@ void RelayHub::dropViewer(uint32_t clientId, const std::string& reason, bool clo
   device.viewers.erase(std::remove(device.viewers.begin(), device.viewers.end(), clientId),
                        device.viewers.end());
   log("viewer " + std::to_string(clientId) + " left (" + reason + ")");
-  if (closePeer) viewer.peer->close(1008, reason);
+  if (closePeer) viewer.peer->close(CLOSE_POLICY_VIOLATION, reason);
   if (device.host) {
     sendControl(*device.host, clientLeaveControl(clientId, reason));
   }
@@ -137,7 +139,7 @@ void RelayHub::fromViewer(uint32_t clientId, bool text, const uint8_t* data, std
   if (it == viewers_.end()) return;
   Device& device = devices_[it->second.deviceId];
   if (!device.host) return;  // nobody to hear it; the viewer re-sends after "host-online"
-  if (device.host->backlog() + size > kMaxBacklog) {
+  if (device.host->backlog() + size > MAX_BACKLOG) {
     dropViewer(clientId, "backlog", true);
     return;
   }

@@ -39,9 +39,12 @@ class RelayPeer {
 class RelayHub {
  public:
   // A viewer whose backlog passes this is disconnected; a droppable message is dropped
-  // already beyond kDroppableBacklog.
-  static constexpr std::size_t kMaxBacklog = 64 * 1024 * 1024;
-  static constexpr std::size_t kDroppableBacklog = 4 * 1024 * 1024;
+  // already beyond DROPPABLE_BACKLOG.
+  static constexpr std::size_t MAX_BACKLOG = 64 * 1024 * 1024;
+  static constexpr std::size_t DROPPABLE_BACKLOG = 4 * 1024 * 1024;
+  // Close codes: a newer host of the same device took over; a viewer broke the rules (backlog).
+  static constexpr uint16_t CLOSE_REPLACED = 4000;
+  static constexpr uint16_t CLOSE_POLICY_VIOLATION = 1008;
 
   explicit RelayHub(uint32_t firstClientId) : nextClientId_(firstClientId) {}
 

@@ -32,8 +32,16 @@ using boost::system::error_code;
 
 namespace {
 
-constexpr auto kHandshakeTime = std::chrono::seconds(30);
-constexpr std::size_t kMaxMessage = 16 * 1024 * 1024;
+// From the accepted socket to the upgrade (TLS, request, answer): what a client may take.
+constexpr auto OPENING_TIMEOUT = std::chrono::seconds(30);
+constexpr std::size_t MAX_MESSAGE_SIZE = 16 * 1024 * 1024;
+// An upgrade request carries a few headers and no body.
+constexpr std::uint32_t MAX_REQUEST_HEADER_SIZE = 8 * 1024;
+constexpr std::uint64_t MAX_REQUEST_BODY_SIZE = 1024;
+// A close frame's payload is at most 125 bytes, two of them the code.
+constexpr std::size_t MAX_CLOSE_REASON_SIZE = 123;
+// Beast's spelling of HTTP/1.1.
+constexpr unsigned HTTP_1_1 = 11;
 
 void log(const std::string& line) { Log::line("[relay]", line); }
 
@@ -77,7 +85,7 @@ class Peer : public RelayPeer, public std::enable_shared_from_this<Peer<Stream>>
   void accept(http::request<http::string_body> request) {
     beast::get_lowest_layer(ws_).expires_never();
     ws_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
-    ws_.read_message_max(kMaxMessage);
+    ws_.read_message_max(MAX_MESSAGE_SIZE);
     ws_.set_option(websocket::stream_base::decorator([](websocket::response_type& res) {
       res.set(http::field::server, "cvlrelay");
     }));
@@ -95,7 +103,7 @@ class Peer : public RelayPeer, public std::enable_shared_from_this<Peer<Stream>>
     if (closed_ || closing_) return;
     closing_ = true;
     closeReason_.code = code;
-    closeReason_.reason = beast::string_view(reason).substr(0, 123);
+    closeReason_.reason = beast::string_view(reason).substr(0, MAX_CLOSE_REASON_SIZE);
     pumpWrite();
   }
   std::size_t backlog() const override { return backlog_; }
@@ -196,15 +204,15 @@ class Peer : public RelayPeer, public std::enable_shared_from_this<Peer<Stream>>
   websocket::close_reason closeReason_;
 };
 
-// One accepted socket until its upgrade is accepted or refused.
+// One accepted socket until its upgrade is accepted or refused, or the page is served.
 template <typename Stream>
-class Handshake : public std::enable_shared_from_this<Handshake<Stream>> {
+class IncomingConnection : public std::enable_shared_from_this<IncomingConnection<Stream>> {
  public:
-  Handshake(RelayServer::Impl& server, Stream&& stream)
+  IncomingConnection(RelayServer::Impl& server, Stream&& stream)
       : server_(server), stream_(std::move(stream)) {}
 
   void start() {
-    beast::get_lowest_layer(stream_).expires_after(kHandshakeTime);
+    beast::get_lowest_layer(stream_).expires_after(OPENING_TIMEOUT);
     if constexpr (std::is_same_v<Stream, beast::tcp_stream>) {
       readRequest();
     } else {
@@ -218,8 +226,8 @@ class Handshake : public std::enable_shared_from_this<Handshake<Stream>> {
  private:
   void readRequest() {
     parser_.emplace();
-    parser_->header_limit(8 * 1024);
-    parser_->body_limit(1024);
+    parser_->header_limit(MAX_REQUEST_HEADER_SIZE);
+    parser_->body_limit(MAX_REQUEST_BODY_SIZE);
     http::async_read(stream_, buffer_, *parser_,
                      [self = this->shared_from_this()](const error_code& ec, std::size_t) {
                        if (ec) return self->refuse(http::status::bad_request, "bad request");
@@ -291,7 +299,7 @@ class Handshake : public std::enable_shared_from_this<Handshake<Stream>> {
   // The web viewer. Its policy also comes as a header, which can add what a <meta> policy
   // cannot: the page may not be framed by another site.
   void servePage(bool headOnly) {
-    auto response = std::make_shared<http::response<http::string_body>>(http::status::ok, 11);
+    auto response = std::make_shared<http::response<http::string_body>>(http::status::ok, HTTP_1_1);
     response->set(http::field::server, "cvlrelay");
     response->set(http::field::content_type, "text/html; charset=utf-8");
     response->set("Content-Security-Policy",
@@ -307,7 +315,7 @@ class Handshake : public std::enable_shared_from_this<Handshake<Stream>> {
   }
 
   void refuse(http::status status, const std::string& text) {
-    auto response = std::make_shared<http::response<http::string_body>>(status, 11);
+    auto response = std::make_shared<http::response<http::string_body>>(status, HTTP_1_1);
     response->set(http::field::server, "cvlrelay");
     response->set(http::field::content_type, "text/plain");
     response->keep_alive(false);
@@ -341,10 +349,12 @@ void RelayServer::Impl::acceptLoop() {
       s.set_option(tcp::no_delay(true), ignored);
       if (tls) {
         using Stream = beast::ssl_stream<beast::tcp_stream>;
-        std::make_shared<Handshake<Stream>>(*this, Stream(beast::tcp_stream(std::move(s)), *tls))
+        std::make_shared<IncomingConnection<Stream>>(
+            *this, Stream(beast::tcp_stream(std::move(s)), *tls))
             ->start();
       } else {
-        std::make_shared<Handshake<beast::tcp_stream>>(*this, beast::tcp_stream(std::move(s)))
+        std::make_shared<IncomingConnection<beast::tcp_stream>>(*this,
+                                                                beast::tcp_stream(std::move(s)))
             ->start();
       }
     }

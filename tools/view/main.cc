@@ -41,6 +41,9 @@ namespace {
 using nlohmann::json;
 using namespace std::chrono_literals;
 
+// A lost connection is dialled again after this, with --reconnect.
+constexpr auto RECONNECT_DELAY = 1s;
+
 struct Options {
   std::string url;
   std::string framesDir;
@@ -48,7 +51,7 @@ struct Options {
   bool reconnect = false;
 };
 
-const char* USAGE =
+constexpr const char* USAGE =
     "usage: cvlview (--url VIEWER_URL | --relay URL --device ID --token TOKEN [--role ROLE])\n"
     "               [--frames DIR] [--frame-limit N] [--reconnect]\n"
     "Prints host messages as JSON lines; reads script commands from standard input:\n"
@@ -154,7 +157,7 @@ class Viewer {
       changed_.notify_all();
       if (options_.reconnect) {
         std::thread([this] {
-          std::this_thread::sleep_for(1s);
+          std::this_thread::sleep_for(RECONNECT_DELAY);
           connect();
         }).detach();
       }
