@@ -192,11 +192,7 @@ void AppModel::handleLogin(const LoginResult& result) {
     setBanner(std::nullopt);
     setStage(Stage::TwoFactor);
   } else if (result.token) {
-    token_ = *result.token;
-    accountId_ = result.accountId;
-    setPassword(QString());
-    setBanner(std::nullopt);
-    setStage(Stage::Naming);
+    signedIn(result);
   } else {
     setBanner(QStringLiteral("Unexpected response. Try again."));
     setStage(Stage::SignIn);
@@ -220,15 +216,19 @@ void AppModel::submitTwoFactor() {
 void AppModel::handleTwoFactor(const LoginResult& result) {
   setTwoFactorCode(QString());
   if (result.token) {
-    token_ = *result.token;
-    accountId_ = result.accountId;
-    setPassword(QString());
-    setBanner(std::nullopt);
-    setStage(Stage::Naming);
+    signedIn(result);
   } else {
     setBanner(QString::fromStdString(result.error.value_or("That code was not accepted.")));
     setStage(Stage::TwoFactor);
   }
+}
+
+void AppModel::signedIn(const LoginResult& result) {
+  token_ = *result.token;
+  accountId_ = result.accountId;
+  setPassword(QString());
+  setBanner(std::nullopt);
+  setStage(Stage::Naming);
 }
 
 void AppModel::submitName() {

@@ -132,6 +132,8 @@ class AppModel : public QObject {
   void applyProbe(const Probe& probe);
   void handleLogin(const LoginResult& result);
   void handleTwoFactor(const LoginResult& result);
+  // Keeps the session of a successful sign-in and moves on to naming the computer.
+  void signedIn(const LoginResult& result);
   void handleDevice(const DeviceResult& result);
   void handleVerified(bool confirmed, const DeviceResult& device, const std::string& accountId,
                       const std::string& name);

@@ -146,18 +146,19 @@ std::vector<std::uint8_t> encodeBinary(const InputEvent& event, const SnapshotTr
 }
 
 std::vector<std::uint8_t> InputFrameWriter::state(InputEvent e) {
-  e.channel = static_cast<std::int64_t>(InputChannel::state);
-  e.seq = nextState_;
-  auto frame = encodeBinary(e);
-  ++nextState_;
-  return frame;
+  return numbered(std::move(e), InputChannel::state, nextState_);
 }
 
 std::vector<std::uint8_t> InputFrameWriter::event(InputEvent e) {
-  e.channel = static_cast<std::int64_t>(InputChannel::events);
-  e.seq = nextEvent_;
-  auto frame = encodeBinary(e);
-  ++nextEvent_;
+  return numbered(std::move(e), InputChannel::events, nextEvent_);
+}
+
+std::vector<std::uint8_t> InputFrameWriter::numbered(InputEvent e, InputChannel channel,
+                                                     std::uint32_t& next) {
+  e.channel = static_cast<std::int64_t>(channel);
+  e.seq = next;
+  auto frame = encodeBinary(e);  // a refused event uses up no number
+  ++next;
   return frame;
 }
 

@@ -45,6 +45,10 @@ class InputFrameWriter {
   std::uint32_t nextEventSeq() const { return nextEvent_; }
 
  private:
+  // Encodes `e` on `channel` with number `next`, then counts `next` on.
+  static std::vector<std::uint8_t> numbered(InputEvent e, InputChannel channel,
+                                            std::uint32_t& next);
+
   std::uint32_t nextState_;
   std::uint32_t nextEvent_;
 };

@@ -4,6 +4,27 @@
 
 namespace cvl {
 
+InputEvent InputEvent::ofButton(std::string name, bool down) {
+  InputEvent event(InputKind::button);
+  event.button = std::move(name);
+  event.down = down;
+  return event;
+}
+
+InputEvent InputEvent::ofKey(std::int64_t vk, bool down) {
+  InputEvent event(InputKind::keyVk);
+  event.vk = vk;
+  event.down = down;
+  return event;
+}
+
+InputEvent InputEvent::ofCharacter(std::int64_t code, bool down) {
+  InputEvent event(InputKind::keyUnicode);
+  event.code = code;
+  event.down = down;
+  return event;
+}
+
 std::optional<InputChannel> inputChannelFromRaw(std::int64_t raw) {
   if (raw < 0 || raw > 2) return std::nullopt;
   return static_cast<InputChannel>(raw);

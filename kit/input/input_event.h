@@ -90,6 +90,12 @@ struct InputEvent {
   InputEvent() = default;
   explicit InputEvent(InputKind k) : kind(k) {}
 
+  // A press (`down`) or release of held input, as the host builds it (channel 0, no number):
+  // a button by its BUTTON_NAMES name, a virtual key, a typed character.
+  static InputEvent ofButton(std::string name, bool down);
+  static InputEvent ofKey(std::int64_t vk, bool down);
+  static InputEvent ofCharacter(std::int64_t code, bool down);
+
   bool operator==(const InputEvent&) const = default;
 };
 

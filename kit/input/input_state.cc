@@ -10,27 +10,6 @@ int buttonRank(const std::string& name) {
   return id ? *id : 0x100;
 }
 
-InputEvent buttonEvent(const std::string& name, bool down) {
-  InputEvent e(InputKind::button);
-  e.button = name;
-  e.down = down;
-  return e;
-}
-
-InputEvent keyEvent(std::int64_t vk, bool down) {
-  InputEvent e(InputKind::keyVk);
-  e.vk = vk;
-  e.down = down;
-  return e;
-}
-
-InputEvent charEvent(std::int64_t code, bool down) {
-  InputEvent e(InputKind::keyUnicode);
-  e.code = code;
-  e.down = down;
-  return e;
-}
-
 template <typename Set>
 void setHeld(Set& set, const typename Set::key_type& value, bool down) {
   if (down) {
@@ -87,9 +66,9 @@ std::optional<InputEvent> InputState::apply(const InputEvent& event) {
 std::vector<InputEvent> InputState::releaseAll() {
   std::vector<InputEvent> out;
   out.reserve(buttons.size() + keys.size() + chars.size());
-  for (const std::string& name : buttons) out.push_back(buttonEvent(name, false));
-  for (std::int64_t vk : keys) out.push_back(keyEvent(vk, false));
-  for (std::int64_t code : chars) out.push_back(charEvent(code, false));
+  for (const std::string& name : buttons) out.push_back(InputEvent::ofButton(name, false));
+  for (std::int64_t vk : keys) out.push_back(InputEvent::ofKey(vk, false));
+  for (std::int64_t code : chars) out.push_back(InputEvent::ofCharacter(code, false));
   buttons.clear();
   keys.clear();
   chars.clear();
@@ -102,9 +81,9 @@ std::vector<InputEvent> applySnapshot(InputState& state, const InputEvent& snaps
   std::set<std::int64_t> wantedChars(snapshot.chars.begin(), snapshot.chars.end());
 
   std::vector<InputEvent> out;
-  reconcile(state.buttons, wantedButtons, buttonEvent, out);
-  reconcile(state.keys, wantedKeys, keyEvent, out);
-  reconcile(state.chars, wantedChars, charEvent, out);
+  reconcile(state.buttons, wantedButtons, InputEvent::ofButton, out);
+  reconcile(state.keys, wantedKeys, InputEvent::ofKey, out);
+  reconcile(state.chars, wantedChars, InputEvent::ofCharacter, out);
 
   state.buttons = std::move(wantedButtons);
   state.keys = std::move(wantedKeys);

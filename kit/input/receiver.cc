@@ -109,15 +109,9 @@ std::vector<InputEvent> blindRelease() {
   std::vector<InputEvent> out;
   out.reserve(3 + MODIFIER_VKS.size());
   for (const char* name : {"left", "right", "middle"}) {
-    InputEvent e(InputKind::button);
-    e.button = name;
-    out.push_back(std::move(e));
+    out.push_back(InputEvent::ofButton(name, false));
   }
-  for (std::int64_t vk : MODIFIER_VKS) {
-    InputEvent e(InputKind::keyVk);
-    e.vk = vk;
-    out.push_back(std::move(e));
-  }
+  for (std::int64_t vk : MODIFIER_VKS) out.push_back(InputEvent::ofKey(vk, false));
   return out;
 }
 

@@ -23,30 +23,13 @@ InputEvent move(int x, int y) {
   return event;
 }
 
-InputEvent button(const std::string& name, bool down) {
-  InputEvent event(InputKind::button);
-  event.button = name;
-  event.down = down;
-  return event;
-}
+constexpr auto button = InputEvent::ofButton;
+constexpr auto keyvk = InputEvent::ofKey;
+constexpr auto keyunicode = InputEvent::ofCharacter;
 
 InputEvent wheel(std::int32_t delta) {
   InputEvent event(InputKind::wheel);
   event.delta = delta;
-  return event;
-}
-
-InputEvent keyvk(std::int64_t vk, bool down) {
-  InputEvent event(InputKind::keyVk);
-  event.vk = vk;
-  event.down = down;
-  return event;
-}
-
-InputEvent keyunicode(std::int64_t code, bool down) {
-  InputEvent event(InputKind::keyUnicode);
-  event.code = code;
-  event.down = down;
   return event;
 }
 

@@ -6,24 +6,9 @@
 namespace cvl {
 namespace {
 
-InputEvent button(const std::string& name, bool down) {
-  InputEvent e(InputKind::button);
-  e.button = name;
-  e.down = down;
-  return e;
-}
-InputEvent key(std::int64_t vk, bool down) {
-  InputEvent e(InputKind::keyVk);
-  e.vk = vk;
-  e.down = down;
-  return e;
-}
-InputEvent character(std::int64_t code, bool down) {
-  InputEvent e(InputKind::keyUnicode);
-  e.code = code;
-  e.down = down;
-  return e;
-}
+constexpr auto button = InputEvent::ofButton;
+constexpr auto key = InputEvent::ofKey;
+constexpr auto character = InputEvent::ofCharacter;
 
 InputState held(std::vector<std::string> buttons, std::vector<std::int64_t> keys,
                 std::vector<std::int64_t> chars) {
