@@ -15,7 +15,7 @@ inline constexpr std::string_view QUERY_VALUE_ALLOWED = "!$'()*,-.:;@_~";
 inline constexpr std::string_view ALPHANUMERIC_ONLY = "";
 
 // Every byte that is not an ASCII letter or digit and not in `allowed` (ASCII characters)
-// becomes "%XX" (upper-case hex); bytes outside ASCII are always encoded.
+// becomes "%XX" (upper-case hex); "%" itself and bytes outside ASCII are always encoded.
 std::string percentEncode(std::string_view text, std::string_view allowed);
 
 // `base` with one trailing "/" removed, followed by `path` ("/login").

@@ -13,7 +13,8 @@ struct KeptCharacters {
 
   bool operator()(char c) const noexcept {
     return boost::urls::grammar::alnum_chars(c) ||
-           (static_cast<unsigned char>(c) < 0x80 && allowed.find(c) != std::string_view::npos);
+           (c != '%' && static_cast<unsigned char>(c) < 0x80 &&
+            allowed.find(c) != std::string_view::npos);
   }
 };
 

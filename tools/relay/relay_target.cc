@@ -8,10 +8,22 @@ namespace cvl::relay {
 
 namespace {
 
-// What a query may hold by RFC 3986, and "%" whatever follows it. Browsers send some other
-// characters ('|', '{', '^', bytes beyond ASCII…) as they are, and the relay takes them as they
-// are: escaping them first leaves a broken escape as the only thing that fails the parse.
-constexpr auto QUERY_AS_SENT = boost::urls::pchars + '/' + '?' + '%';
+// What a query may hold by RFC 3986 besides escapes.
+constexpr auto QUERY_CHARS = boost::urls::pchars + '/' + '?';
+
+// Browsers send some characters a query may not hold ('|', '{', '^', bytes beyond ASCII…) as
+// they are, and the relay takes them as they are: they are escaped here, every "%" and what
+// follows it left alone, so that a broken escape is the only thing that fails the parse.
+std::string escapeAllButEscapes(std::string_view query) {
+  std::string out;
+  for (std::size_t start = 0;;) {
+    const auto percent = query.find('%', start);
+    out += boost::urls::encode(query.substr(start, percent - start), QUERY_CHARS);
+    if (percent == std::string_view::npos) return out;
+    out += '%';
+    start = percent + 1;
+  }
+}
 
 }  // namespace
 
@@ -23,7 +35,7 @@ RelayTarget parseRelayTarget(std::string_view target) {
   result.endpoint = std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
   if (queryStart == std::string_view::npos) return result;
 
-  const std::string query = boost::urls::encode(target.substr(queryStart + 1), QUERY_AS_SENT);
+  const std::string query = escapeAllButEscapes(target.substr(queryStart + 1));
   auto params = boost::urls::parse_query(query);
   if (!params) {
     result.malformed = true;
