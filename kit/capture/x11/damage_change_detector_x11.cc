@@ -1,25 +1,30 @@
+#include "kit/capture/x11/damage_change_detector_x11.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
 
 #include <algorithm>
+#include <utility>
 
-#include "kit/capture/x11/damage_change_detector_x11.h"
-#include "kit/capture/x11/monitors_x11.h"
+#include "kit/base/x11/x11_connection.h"
 
 namespace cvl::x11 {
 namespace {
 
 struct CursorBox {
   int x = 0, y = 0, width = 0, height = 0;  // root coordinates of the cursor image
-  unsigned long serial = 0;                  // tells two shapes of one size apart
+  unsigned long serial = 0;                 // tells two shapes of one size apart
   bool operator==(const CursorBox&) const = default;
 };
 
 class DamageChangeDetector : public ChangeDetector {
  public:
-  DamageChangeDetector(Display* display, CaptureArea area, int fixesEventBase)
-      : display_(display), area_(area), fixesEventBase_(fixesEventBase) {
+  DamageChangeDetector(X11Connection connection, CaptureArea area, int fixesEventBase)
+      : connection_(std::move(connection)),
+        display_(connection_.get()),
+        area_(area),
+        fixesEventBase_(fixesEventBase) {
     root_ = DefaultRootWindow(display_);
     damage_ = XDamageCreate(display_, root_, XDamageReportNonEmpty);
     region_ = XFixesCreateRegion(display_, nullptr, 0);
@@ -30,7 +35,6 @@ class DamageChangeDetector : public ChangeDetector {
   ~DamageChangeDetector() override {
     XDamageDestroy(display_, damage_);
     XFixesDestroyRegion(display_, region_);
-    XCloseDisplay(display_);
   }
 
   ScreenChanges take() override {
@@ -52,8 +56,7 @@ class DamageChangeDetector : public ChangeDetector {
       changes.everything = true;
     } else {
       for (int i = 0; i < count; ++i) {
-        changes.add({rects[i].x - area_.x, rects[i].y - area_.y, rects[i].width,
-                     rects[i].height},
+        changes.add({rects[i].x - area_.x, rects[i].y - area_.y, rects[i].width, rects[i].height},
                     area_.width, area_.height);
       }
     }
@@ -63,8 +66,7 @@ class DamageChangeDetector : public ChangeDetector {
     if (!first_ && !(box == cursor_)) {
       changes.cursorChanged = true;
       for (const CursorBox& b : {cursor_, box}) {
-        changes.add({b.x - area_.x, b.y - area_.y, b.width, b.height}, area_.width,
-                    area_.height);
+        changes.add({b.x - area_.x, b.y - area_.y, b.width, b.height}, area_.width, area_.height);
       }
     }
     cursor_ = box;
@@ -93,7 +95,8 @@ class DamageChangeDetector : public ChangeDetector {
     return {rx - xhot_, ry - yhot_, width_, height_, serial_};
   }
 
-  Display* display_;
+  X11Connection connection_;
+  Display* display_;  // connection_.get()
   CaptureArea area_;
   int fixesEventBase_;
   Window root_ = 0;
@@ -108,19 +111,18 @@ class DamageChangeDetector : public ChangeDetector {
 }  // namespace
 
 std::unique_ptr<ChangeDetector> makeDamageChangeDetector(CaptureArea area) {
-  installErrorHandler();
-  Display* display = XOpenDisplay(nullptr);
-  if (!display) return nullptr;
+  X11Connection connection = X11Connection::open();
+  if (!connection) return nullptr;
+  Display* display = connection.get();
   int damageEvent = 0, damageError = 0, fixesEvent = 0, fixesError = 0;
   if (!XDamageQueryExtension(display, &damageEvent, &damageError) ||
       !XFixesQueryExtension(display, &fixesEvent, &fixesError)) {
-    XCloseDisplay(display);
     return nullptr;
   }
   int major = 0, minor = 0;
   XDamageQueryVersion(display, &major, &minor);
   XFixesQueryVersion(display, &major, &minor);
-  return std::make_unique<DamageChangeDetector>(display, area, fixesEvent);
+  return std::make_unique<DamageChangeDetector>(std::move(connection), area, fixesEvent);
 }
 
 }  // namespace cvl::x11

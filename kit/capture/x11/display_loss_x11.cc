@@ -5,9 +5,10 @@
 #include <atomic>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
+#include "kit/base/x11/x11_connection.h"
 #include "kit/capture/display_loss.h"
-#include "kit/capture/x11/monitors_x11.h"
 
 namespace cvl::DisplayLoss {
 namespace {
@@ -29,10 +30,11 @@ void onLost(Handler handler) {
 }
 
 void watch() {
-  x11::installErrorHandler();
-  Display* display = XOpenDisplay(nullptr);
-  if (!display) return;
-  std::thread([display] {
+  X11Connection connection = X11Connection::open();
+  if (!connection) return;
+  // The watch lasts as long as the process, and so does its connection.
+  std::thread([connection = std::move(connection)] {
+    Display* display = connection.get();
     pthread_setname_np(pthread_self(), "cvl.display");
     for (;;) {
       pollfd p{ConnectionNumber(display), POLLIN, 0};

@@ -1,22 +1,18 @@
+#include "kit/capture/x11/display_services_x11.h"
+
 #include <X11/Xlib.h>
 
-#include "kit/capture/x11/display_services_x11.h"
 #include "kit/capture/x11/monitors_x11.h"
 
 namespace cvl {
 
 X11DisplayServices::X11DisplayServices() = default;
 
-X11DisplayServices::~X11DisplayServices() {
-  if (display_) XCloseDisplay(display_);
-}
+X11DisplayServices::~X11DisplayServices() = default;
 
 Display* X11DisplayServices::connection() {
-  if (!display_) {
-    x11::installErrorHandler();
-    display_ = XOpenDisplay(nullptr);
-  }
-  return display_;
+  if (!display_) display_ = X11Connection::open();
+  return display_.get();
 }
 
 std::vector<DisplayId> X11DisplayServices::activeDisplays() {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 
+#include "kit/base/x11/x11_connection.h"
 #include "kit/capture/display_services.h"
 
 struct _XDisplay;
@@ -24,7 +25,7 @@ class X11DisplayServices : public DisplayServices {
   _XDisplay* connection();  // with mutex_ held
 
   std::mutex mutex_;
-  _XDisplay* display_ = nullptr;
+  X11Connection display_;
 };
 
 }  // namespace cvl

@@ -1,3 +1,5 @@
+#include "kit/capture/x11/pasteboard_x11.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <fcntl.h>
@@ -11,8 +13,7 @@
 #include <thread>
 #include <variant>
 
-#include "kit/capture/x11/monitors_x11.h"
-#include "kit/capture/x11/pasteboard_x11.h"
+#include "kit/base/x11/x11_connection.h"
 
 namespace cvl {
 namespace {
@@ -53,7 +54,8 @@ struct X11Pasteboard::Worker {
   std::thread thread;
 
   // The thread's own.
-  Display* display = nullptr;
+  X11Connection connection;
+  Display* display = nullptr;  // connection.get()
   Window window = 0;
   std::unique_ptr<Atoms> atoms;
   std::string text;  // what we answer while we own the selection
@@ -73,7 +75,6 @@ struct X11Pasteboard::Worker {
     }
     wake();
     thread.join();
-    if (display) XCloseDisplay(display);
     for (int fd : wakeFds) {
       if (fd >= 0) close(fd);
     }
@@ -97,8 +98,8 @@ struct X11Pasteboard::Worker {
   // Opens the connection when there is none yet (again after a failure); false without one.
   bool connect() {
     if (display) return true;
-    x11::installErrorHandler();
-    display = XOpenDisplay(nullptr);
+    connection = X11Connection::open();
+    display = connection.get();
     if (!display) return false;
     XSetWindowAttributes attributes{};
     attributes.event_mask = PropertyChangeMask;
@@ -177,7 +178,7 @@ struct X11Pasteboard::Worker {
     // Old clients leave the property out and expect the target's name to be used.
     Atom property = request.property != None ? request.property : request.target;
 
-    x11::takeError();
+    X11ErrorTrap::take();
     if (request.target == atoms->targets) {
       Atom list[] = {atoms->targets, atoms->utf8, atoms->text, atoms->textPlain};
       XChangeProperty(display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
@@ -198,7 +199,7 @@ struct X11Pasteboard::Worker {
     }
     XSendEvent(display, request.requestor, False, 0, reinterpret_cast<XEvent*>(&reply));
     XSync(display, False);
-    x11::takeError();  // a requestor that vanished meanwhile
+    X11ErrorTrap::take();  // a requestor that vanished meanwhile
   }
 
   // The next event before `deadline` (requests of other clients are answered meanwhile);

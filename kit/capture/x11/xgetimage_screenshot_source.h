@@ -5,10 +5,9 @@
 
 #include <mutex>
 
+#include "kit/base/x11/x11_connection.h"
 #include "kit/capture/display_services.h"
 #include "kit/capture/frame_source.h"
-
-struct _XDisplay;
 
 namespace cvl {
 
@@ -26,7 +25,7 @@ class XGetImageScreenshotSource : public FrameSource {
  private:
   const DisplayId displayId_;
   std::mutex mutex_;
-  _XDisplay* display_ = nullptr;
+  X11Connection connection_;
 };
 
 }  // namespace cvl
