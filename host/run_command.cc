@@ -10,10 +10,10 @@
 #include <future>
 #include <string>
 
-#include "kit/diagnostics/log.h"
-#include "kit/diagnostics/permissions.h"
 #include "kit/capture/display_loss.h"
 #include "kit/capture/host_engine.h"
+#include "kit/diagnostics/log.h"
+#include "kit/diagnostics/permissions.h"
 #include "kit/fabric/fabric_client.h"
 #include "kit/fabric/fabric_config.h"
 #include "kit/fabric/host_engine_adapter.h"
@@ -74,7 +74,10 @@ int runHost() {
   const sigset_t stopSignals = blockStopSignals();
   Log::line("[cvlhost] starting");
   Permissions::report(false);
-  if (!Permissions::hasAccessibility(true)) {
+  // An X server offers input posting for its whole life, and the host does not outlive its
+  // server, so this one answer also serves every viewer's "input-status".
+  const bool canInject = Permissions::hasAccessibility(true);
+  if (!canInject) {
     Log::line(
         "[cvlhost] Accessibility not granted \u2014 input injection will be silently dropped "
         "until it is.");
@@ -102,6 +105,7 @@ int runHost() {
   FabricClient::Options options;
   // After the "replaced" line the client leaves in order (bounded), then the process ends.
   options.onReplaced = [] { exitNow(0); };
+  options.canInject = [canInject] { return canInject; };
   auto client = FabricClient::make(found->config, fabricEngineFor(engine), options);
   client->start();
   // Engine and client live until the process ends; it ends from the signal wait, from the
