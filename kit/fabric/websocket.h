@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,6 +86,18 @@ class WebSocketTask {
 
   // Completes when the message has been written, or with an error. A null completion is fine.
   virtual void send(WebSocketMessage message, WebSocketWriteCompletion completion) = 0;
+
+  // Sends `bytes` as one binary message without copying them into a message of its own: the
+  // frame path writes each viewer's frame into a buffer it keeps. `keepAlive` holds the memory
+  // the bytes lie in until the task is done with them. The completion runs only once nothing
+  // reads the bytes any more (also on failure and cancel), so the caller may write into the
+  // same memory again from then on, and not before. The default copies the bytes and send()s.
+  virtual void sendShared(std::span<const uint8_t> bytes, std::shared_ptr<const void> keepAlive,
+                          WebSocketWriteCompletion completion) {
+    (void)keepAlive;
+    send(WebSocketMessage::binary(std::vector<uint8_t>(bytes.begin(), bytes.end())),
+         std::move(completion));
+  }
 
   // Completes when the peer's pong has arrived (pongs are read while a receive is pending),
   // or with an error, also when no pong arrives in time.

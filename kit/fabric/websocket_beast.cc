@@ -36,6 +36,10 @@ using boost::system::error_code;
 
 namespace {
 
+// Beast masks what a client sends in a buffer of this size and writes it a buffer at a time;
+// its default of 4 KiB made a system call per 4 KiB of every frame.
+constexpr size_t WRITE_BUFFER_BYTES = 256 * 1024;
+
 // The network thread. Never torn down: completions may still run while the process exits.
 asio::io_context& networkContext() {
   struct Loop {
@@ -73,6 +77,8 @@ class Connection {
   virtual void resume() = 0;
   virtual void receive(WebSocketReceiveCompletion completion) = 0;
   virtual void send(WebSocketMessage message, WebSocketWriteCompletion completion) = 0;
+  virtual void sendShared(std::span<const uint8_t> bytes, std::shared_ptr<const void> keepAlive,
+                          WebSocketWriteCompletion completion) = 0;
   virtual void ping(WebSocketWriteCompletion completion) = 0;
   virtual void cancel(uint16_t code, std::string reason,
                       std::function<void()> closed = nullptr) = 0;
@@ -118,6 +124,21 @@ class BeastConnection : public Connection,
       if (failure_) return complete(std::move(completion), *failure_);
       Outgoing item;
       item.message = std::move(message);
+      item.completion = std::move(completion);
+      queue_.push_back(std::move(item));
+      pumpWrite();
+    });
+  }
+
+  void sendShared(std::span<const uint8_t> bytes, std::shared_ptr<const void> keepAlive,
+                  WebSocketWriteCompletion completion) override {
+    post([this, bytes, keepAlive = std::move(keepAlive),
+          completion = std::move(completion)]() mutable {
+      if (failure_) return complete(std::move(completion), *failure_);
+      Outgoing item;
+      item.borrowed = true;
+      item.shared = bytes;
+      item.keepAlive = std::move(keepAlive);
       item.completion = std::move(completion);
       queue_.push_back(std::move(item));
       pumpWrite();
@@ -175,6 +196,10 @@ class BeastConnection : public Connection,
   struct Outgoing {
     std::optional<uint64_t> pingSeq;  // a ping, else a message
     WebSocketMessage message;
+    // A binary message in memory the sender keeps (sendShared), instead of `message`.
+    bool borrowed = false;
+    std::span<const uint8_t> shared;
+    std::shared_ptr<const void> keepAlive;
     WebSocketWriteCompletion completion;
   };
   struct PongWait {
@@ -271,6 +296,7 @@ class BeastConnection : public Connection,
       req.set(beast::http::field::user_agent, "cvl-websocket/1");
     }));
     ws_.read_message_max(options_.maxMessageBytes);
+    ws_.write_buffer_bytes(WRITE_BUFFER_BYTES);
     ws_.control_callback([this](websocket::frame_type kind, beast::string_view payload) {
       if (kind == websocket::frame_type::pong) pongReceived(payload);
     });
@@ -336,6 +362,10 @@ class BeastConnection : public Connection,
       pingPayload_ = std::to_string(*inFlight_->pingSeq);
       ws_.async_ping(websocket::ping_data(pingPayload_.c_str()),
                      [self](const error_code& ec) { self->writeDone(ec); });
+    } else if (inFlight_->borrowed) {
+      ws_.binary(true);
+      ws_.async_write(asio::buffer(inFlight_->shared.data(), inFlight_->shared.size()),
+                      [self](const error_code& ec, std::size_t) { self->writeDone(ec); });
     } else {
       ws_.binary(inFlight_->message.kind == WebSocketMessage::Kind::binary);
       ws_.async_write(asio::buffer(inFlight_->message.data),
@@ -347,6 +377,10 @@ class BeastConnection : public Connection,
     writing_ = false;
     std::optional<Outgoing> done = std::move(inFlight_);
     inFlight_.reset();
+    // Shared bytes whose write was under way when the connection failed or was cancelled
+    // complete only now: until here the stream was still reading them. (An owned message's
+    // caller has heard already; its completion is empty.)
+    if (failure_ && done && !done->pingSeq) complete(std::move(done->completion), *failure_);
     if (state_ == State::closing) return startClose();
     if (failure_ || !done) return;
     if (ec) return fail(makeError("write failed: " + describe(ec)));
@@ -395,8 +429,10 @@ class BeastConnection : public Connection,
       complete(std::move(completion), error);
     }
     // The message being written stays where it is: the write still reads its bytes until it
-    // completes, and a close that waits for it sends them whole. Only its caller hears now.
-    if (inFlight_ && !inFlight_->pingSeq) {
+    // returns, and a close that waits for it sends them whole. The caller of an owned message
+    // hears at once; the caller of shared bytes hears when the write has returned (writeDone),
+    // since it may write into that memory again from then on.
+    if (inFlight_ && !inFlight_->pingSeq && !inFlight_->borrowed) {
       complete(std::exchange(inFlight_->completion, nullptr), error);
     }
     std::deque<Outgoing> queued;
@@ -467,6 +503,10 @@ class BeastTask : public WebSocketTask {
   }
   void send(WebSocketMessage message, WebSocketWriteCompletion completion) override {
     connection_->send(std::move(message), std::move(completion));
+  }
+  void sendShared(std::span<const uint8_t> bytes, std::shared_ptr<const void> keepAlive,
+                  WebSocketWriteCompletion completion) override {
+    connection_->sendShared(bytes, std::move(keepAlive), std::move(completion));
   }
   void sendPing(WebSocketWriteCompletion completion) override {
     connection_->ping(std::move(completion));

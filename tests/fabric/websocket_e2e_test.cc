@@ -13,6 +13,7 @@
 #include "tests/support/relay_process.h"
 #include "tests/support/test_certificates.h"
 #include "tests/support/test_socket.h"
+#include "tests/support/throttled_proxy.h"
 
 namespace cvl::test {
 namespace {
@@ -122,6 +123,97 @@ TEST(WebSocketBeast, WritesLeaveInCallOrderFromManyThreads) {
     EXPECT_EQ(pong.get_future().wait_for(10s), std::future_status::ready);
   }
   EXPECT_EQ(failures, 0);
+}
+
+// Messages in memory the sender keeps (the frame path's sealed frames) arrive like owned ones,
+// in call order among them, and the task lets go of that memory once it is done with it.
+TEST(WebSocketBeast, SharedBytesTravelInOrderAndAreLetGoAfterTheirWrite) {
+  RelayProcess relay(relayOptions());
+  TestSocket host(relay.hostUrl("dev-1", TOKEN));
+  TestViewer viewer(relay.viewerUrl("dev-1", "pass"));
+  ASSERT_TRUE(viewer.waitHostOnline());
+  ASSERT_TRUE(host.next());
+  ASSERT_TRUE(host.next());
+
+  std::vector<std::weak_ptr<Bytes>> kept;
+  std::vector<std::promise<bool>> written(6);
+  for (int i = 0; i < 6; ++i) {
+    Bytes frame{1, 0, 0, 0, 1, uint8_t(i)};
+    frame.resize(6 + (i % 2 ? 700'000 : 10), uint8_t(0x40 + i));
+    auto done = [&, i](std::optional<WebSocketError> e) { written[i].set_value(!e); };
+    if (i % 2) {
+      auto shared = std::make_shared<Bytes>(std::move(frame));
+      kept.push_back(shared);
+      host.task().sendShared(*shared, shared, done);
+    } else {
+      host.task().send(WebSocketMessage::binary(frame), done);
+    }
+  }
+  for (int i = 0; i < 6; ++i) {
+    auto message = viewer.nextClientMessage();
+    ASSERT_TRUE(message) << i;
+    EXPECT_EQ(message->size(), 1 + (i % 2 ? 700'000u : 10u));
+    EXPECT_EQ(message->at(0), i);
+    EXPECT_EQ(message->back(), 0x40 + i);
+    EXPECT_TRUE(written[i].get_future().get());
+  }
+  for (auto& k : kept) {
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!k.expired() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(k.expired());
+  }
+}
+
+// A cancel while a large message is still being written over a slow link: the stream goes on
+// reading that message's bytes until its write returns, so they must stay alive until then
+// (the sanitizer build catches a message freed early). The caller of shared bytes hears only
+// then; the caller of an owned message may hear at once.
+TEST(WebSocketBeast, ACancelMidWriteKeepsTheBytesUntilTheWriteHasReturned) {
+  RelayProcess relay(relayOptions());
+  ThrottledProxy slow(relay.port(), 4 * 1024 * 1024);
+  std::string url = relay.hostUrl("dev-1", TOKEN);
+  url.replace(url.find(std::to_string(relay.port())), std::to_string(relay.port()).size(),
+              std::to_string(slow.port()));
+  for (bool shared : {false, true}) {
+    SCOPED_TRACE(shared ? "shared" : "owned");
+    TestSocket host(url);
+    ASSERT_TRUE(host.next(20s));
+    // More than the kernel's socket buffers and the slow link take in the seconds the test
+    // runs, so the write is still going on when the cancel comes.
+    Bytes big(48 * 1024 * 1024, 0x5a);
+    big[0] = 1;  // a data frame to client 0, which no relay would ever deliver
+    std::promise<std::optional<WebSocketError>> done;
+    auto complete = [&](std::optional<WebSocketError> e) { done.set_value(std::move(e)); };
+    size_t before = slow.upstreamBytes();
+    if (shared) {
+      auto bytes = std::make_shared<Bytes>(std::move(big));
+      host.task().sendShared(*bytes, bytes, complete);
+    } else {
+      host.task().send(WebSocketMessage::binary(std::move(big)), complete);
+    }
+    auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (slow.upstreamBytes() < before + 64 * 1024 &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_GE(slow.upstreamBytes(), before + 64 * 1024) << "the write never got going";
+    host.cancel(1001);
+    auto result = done.get_future();
+    ASSERT_EQ(result.wait_for(30s), std::future_status::ready);
+    auto error = result.get();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->description, "cancelled");
+    // Let the slow link drain on for a while: a write that went on after its completion
+    // would read the message's memory now, which the sanitizer build reports.
+    size_t mark = slow.upstreamBytes();
+    deadline = std::chrono::steady_clock::now() + 2s;
+    while (slow.upstreamBytes() < mark + 4 * 1024 * 1024 &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+    }
+  }
 }
 
 TEST(WebSocketBeast, EveryFailureSurfacesAsAReceiveError) {
