@@ -45,6 +45,7 @@ class QuietEngine : public FabricEngine {
   }
   void setClipboard(std::string, std::function<void()> done) override { queue.async(done); }
   void setOnFrame(FrameCallback) override {}
+  void setRefreshQualities(std::vector<int64_t>) override {}
   void shutdown(std::function<void()> done) override { queue.async(done); }
 
   SerialQueue queue{"cvl.frameloop"};

@@ -1,8 +1,8 @@
 #pragma once
 // A producer of screen frames for one display, owned by the ScreenCapturer. Two kinds exist:
-// a streaming source that captures continuously (cursor included) into a one-slot mailbox,
-// and a screenshot source that grabs the display when asked. The capturer calls every
-// operation from one thread at a time; a streaming source runs its own capture thread.
+// a streaming source (cursor included) and a screenshot source (no cursor). Both grab when a
+// frame is asked for, so frames are taken only as often as the frame loop sends them. The
+// capturer calls every operation from one thread at a time.
 
 #include <optional>
 #include <string>
@@ -26,7 +26,7 @@ class FrameSource {
   // Stops delivering frames; a frame already taken stays valid and latestImage() may still
   // return the last one.
   virtual void stop() = 0;
-  // The newest frame, or null when there is none.
+  // The newest frame (grabbed now), or null when there is none.
   virtual ImageRef latestImage() = 0;
   // Frames per second the source should produce; sources clamp to what they support.
   virtual void setFrameRate(int fps) = 0;

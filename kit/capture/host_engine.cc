@@ -141,13 +141,35 @@ void HostEngine::tick() {
   produceFrame();
 }
 
-// The one place where frames are made: the newest image, scaled and encoded; its geometry to
-// the injector (so input maps onto the picture the viewers get next), its JPEG to the consumer.
+// The one place where frames are made: the newest image, scaled and encoded (or the last JPEG
+// handed on when nothing changed); its geometry to the injector (so input maps onto the
+// picture the viewers get next), its JPEG to the consumer. A picture that has stood still for
+// REFRESH_AFTER is encoded once more at each refresh quality asked for.
 void HostEngine::produceFrame() {
   std::optional<GrabResult> frame = capturer_->grab(maxEdge_, quality_);
   if (!frame) return;
   injector_.setGeometry(frame->geometry);
-  if (onFrame_) onFrame_(frame->jpeg, frame->width, frame->height);
+  TimePoint now = scheduler_->now();
+  if (!frame->unchanged) {
+    stillSince_ = now;
+    refreshed_ = false;
+  }
+  if (!onFrame_) {
+    consumerHasFrame_ = false;
+    return;
+  }
+  // "Unchanged" promises the consumer the bytes it got last; one that missed a frame (it was
+  // replaced, or absent) gets it as new.
+  onFrame_({frame->jpeg, frame->width, frame->height, frame->unchanged && consumerHasFrame_, 0});
+  consumerHasFrame_ = true;
+  if (refreshed_ || now - stillSince_ < REFRESH_AFTER) return;
+  refreshed_ = true;
+  for (int64_t q : refreshQualities_) {
+    if (q <= quality_) continue;  // the frames are already as sharp
+    if (auto sharp = capturer_->refresh(q)) {
+      onFrame_({sharp->jpeg, sharp->width, sharp->height, false, q});
+    }
+  }
 }
 
 std::optional<int64_t> HostEngine::roundFps(double fps) {
@@ -214,6 +236,18 @@ void HostEngine::monitorsMessage(Reply<nlohmann::json> done) {
 void HostEngine::setOnFrame(FrameCallback callback) {
   engineQueue_->async(holding(weak_from_this(), [callback = std::move(callback)](HostEngine& e) {
     e.onFrame_ = callback;
+    e.consumerHasFrame_ = false;
+  }));
+}
+
+void HostEngine::setRefreshQualities(std::vector<int64_t> qualities) {
+  for (auto& q : qualities) q = std::clamp<int64_t>(q, 1, 100);
+  std::sort(qualities.begin(), qualities.end());
+  qualities.erase(std::unique(qualities.begin(), qualities.end()), qualities.end());
+  engineQueue_->async(holding(weak_from_this(), [qualities = std::move(qualities)](HostEngine& e) {
+    if (qualities == e.refreshQualities_) return;
+    e.refreshQualities_ = qualities;
+    e.refreshed_ = false;
   }));
 }
 

@@ -2,8 +2,10 @@
 // HostEngine: the host agent's media core, one per process. Owns the screen capturer, the
 // input receiver and the input injector, and runs the frame loop: while capture runs, a
 // repeating timer grabs one frame per tick, hands its geometry to the injector and its JPEG to
-// the frame consumer (the fabric client). Viewer settings, the monitors report, view-only,
-// input and the clipboard go through it as well.
+// the frame consumer (the fabric client). A tick on a still screen hands on the same JPEG and
+// says so; once the picture has stood still for REFRESH_AFTER, viewers that asked for a
+// sharper still picture get one frame encoded at their refresh quality. Viewer settings, the
+// monitors report, view-only, input and the clipboard go through it as well.
 //
 // Sequences. Every operation posts to the sequence that owns its state and returns at once;
 // results come back through a callback that runs on that sequence (it must be short and post
@@ -19,6 +21,7 @@
 // Created through make(): every callback holds the engine weakly.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -48,9 +51,22 @@ class HostEngine : public std::enable_shared_from_this<HostEngine> {
   static constexpr int64_t MAX_FPS = 30;
   static constexpr int64_t INITIAL_FRAME_INTERVAL_MS = 150;
   static constexpr int64_t INITIAL_QUALITY = 60;
+  // How long the picture stands still before the refresh frames are made.
+  static constexpr auto REFRESH_AFTER = std::chrono::milliseconds(200);
 
-  using FrameCallback =
-      std::function<void(const std::vector<uint8_t>& jpeg, int64_t width, int64_t height)>;
+  // One frame for the consumer.
+  struct Frame {
+    std::span<const uint8_t> jpeg;  // valid during the callback only
+    int64_t width = 0;
+    int64_t height = 0;
+    // The same picture and bytes as the previous frame of the tick sequence (refresh frames
+    // aside) that this consumer got.
+    bool unchanged = false;
+    // 0 for the frames of the ticks; otherwise a one-off whole encode of the still picture at
+    // this quality, for the viewers that asked for it.
+    int64_t refreshQuality = 0;
+  };
+  using FrameCallback = std::function<void(const Frame& frame)>;
   template <typename T>
   using Reply = std::function<void(T)>;
   // The frame rate a viewer asked for (rounded) and the one applied (1 to MAX_FPS).
@@ -87,6 +103,10 @@ class HostEngine : public std::enable_shared_from_this<HostEngine> {
   void monitorsMessage(Reply<nlohmann::json> done);
   // Replaces the frame consumer; called on "cvl.frameloop" for every frame.
   void setOnFrame(FrameCallback callback);
+  // The refresh qualities viewers ask for (1..100 each; empty: none). Only qualities above
+  // the frames' own make a refresh frame. A new list makes the refresh frames again for the
+  // picture that stands still now.
+  void setRefreshQualities(std::vector<int64_t> qualities);
 
   // ---- Input ("cvl.input") ----
   // One input frame or decoded event; `done` gets true when the viewer should send a snapshot.
@@ -166,6 +186,10 @@ class HostEngine : public std::enable_shared_from_this<HostEngine> {
   bool running_ = false;
   bool leaving_ = false;
   FrameCallback onFrame_;
+  bool consumerHasFrame_ = false;  // the consumer got the last frame made
+  std::vector<int64_t> refreshQualities_;
+  TimePoint stillSince_;    // when the picture last changed
+  bool refreshed_ = false;  // the refresh frames of this still picture are out
 
   mutable std::mutex statusMutex_;
   Status status_;

@@ -27,8 +27,8 @@ std::shared_ptr<FabricClient> FabricClient::make(FabricConfig config,
   std::shared_ptr<FabricClient> client(
       new FabricClient(std::move(config), std::move(engine), std::move(options)));
   std::weak_ptr<FabricClient> weak = client;
-  client->engine_->setOnFrame([weak](std::span<const uint8_t> jpeg, int64_t w, int64_t h) {
-    if (auto self = weak.lock()) self->broadcastFrame(jpeg, w, h);
+  client->engine_->setOnFrame([weak](const FabricEngine::Frame& frame) {
+    if (auto self = weak.lock()) self->broadcastFrame(frame);
   });
   return client;
 }
@@ -311,6 +311,27 @@ void FabricClient::sendFrame(Bytes bytes, Done done) {
                  if (done) done();
                });
   });
+}
+
+void FabricClient::sendShared(std::span<const uint8_t> frame, std::shared_ptr<const void> keepAlive,
+                              Done done) {
+  std::shared_ptr<WebSocketTask> task;
+  {
+    std::lock_guard guard(lock_);
+    task = task_;
+  }
+  if (!task) {
+    if (done) done();
+    return;
+  }
+  socketWriteQueue_.async(
+      [task, frame, keepAlive = std::move(keepAlive), done = std::move(done)]() mutable {
+        task->sendShared(frame, std::move(keepAlive),
+                         [done = std::move(done)](std::optional<WebSocketError> error) {
+                           if (error) Log::vlog("[fabric] send error:", error->description);
+                           if (done) done();
+                         });
+      });
 }
 
 }  // namespace cvl

@@ -30,7 +30,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "kit/base/buffer_pool.h"
 #include "kit/base/bytes.h"
+#include "kit/base/reusable_buffer.h"
 #include "kit/base/serial_queue.h"
 #include "kit/fabric/fabric_config.h"
 #include "kit/fabric/fabric_engine.h"
@@ -101,9 +103,13 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
   nlohmann::json sessionDescribe();
   // Seals `message` for every viewer that has keys, each on its own queue.
   void broadcastJSON(const nlohmann::json& message);
-  // One "frame" message, serialised once, sealed per keyed viewer. A viewer whose previous
-  // frame has not yet been written gets only the newest frame once it has.
-  void broadcastFrame(std::span<const uint8_t> jpeg, int64_t width, int64_t height);
+  // One "frame" message, written once (kept as it is while the picture does not change),
+  // sealed per keyed viewer. A viewer whose previous frame has not yet been written gets only
+  // the newest frame once it has. A viewer that asked for "skipUnchanged" gets an unchanged
+  // picture only every UNCHANGED_KEEPALIVE; one that asked for "refreshQuality" gets the
+  // refresh frame of its quality, and that sharper picture for as long as it stands still.
+  void broadcastFrame(const FabricEngine::Frame& frame);
+  static constexpr auto UNCHANGED_KEEPALIVE = std::chrono::seconds(2);
   // How many per-viewer frame copies have left for the link (written, failed, or dropped for
   // a viewer without keys) since the start; for diagnostics and benchmarks.
   uint64_t framesWritten() const { return framesWritten_.load(); }
@@ -130,6 +136,9 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
                     Done done = nullptr);
   // Sends a finished relay frame.
   void sendFrame(Bytes frame, Done done);
+  // Sends a finished relay frame that lies in memory kept alive by `keepAlive`; `done` runs
+  // once the socket no longer reads it.
+  void sendShared(std::span<const uint8_t> frame, std::shared_ptr<const void> keepAlive, Done done);
 
   // Viewer work (on the viewer's queue).
   void dropViewer(uint32_t clientId, const std::string& reason,
@@ -153,8 +162,16 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
                       std::shared_ptr<const Bytes> plaintext, Done done = nullptr);
   void sealAndSendNow(const std::shared_ptr<ViewerConn>& viewer, const Bytes& plaintext,
                       Done done);
+  // Viewer settings that concern its frames ("skipUnchanged", "refreshQuality").
+  void applyFrameSettings(const std::shared_ptr<ViewerConn>& viewer, const nlohmann::json& message);
+  // Tells the engine the refresh qualities the viewers ask for now.
+  void updateRefreshQualities();
+  // The plaintext of a "frame" message, in a buffer of the pool.
+  std::shared_ptr<const ReusableBuffer> writeFrame(const FabricEngine::Frame& frame);
   void offerFrame(const std::shared_ptr<ViewerConn>& viewer,
-                  const std::shared_ptr<const Bytes>& frame);
+                  const std::shared_ptr<const ReusableBuffer>& frame);
+  // Seals the frame into the viewer's frameOut and writes it (on the viewer's queue).
+  void sealAndSendFrame(const std::shared_ptr<ViewerConn>& viewer, const ReusableBuffer& plaintext);
   void frameWritten(const std::shared_ptr<ViewerConn>& viewer);
   std::vector<std::shared_ptr<ViewerConn>> snapshotViewers();
 
@@ -178,6 +195,14 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
   int64_t connGen_ = 0;
 
   std::atomic<uint64_t> framesWritten_{0};
+
+  // Frames (the engine's frame loop). The plaintexts of the last frame and of the refresh
+  // frames of the picture standing still, kept while the picture does not change.
+  std::mutex framesMutex_;
+  BufferPool framePlaintexts_;
+  std::shared_ptr<const ReusableBuffer> lastFrame_;
+  std::vector<std::pair<int64_t, std::shared_ptr<const ReusableBuffer>>> sharpFrames_;
+  std::mutex refreshMutex_;  // keeps the engine's refresh qualities in the order they were made
 };
 
 }  // namespace cvl

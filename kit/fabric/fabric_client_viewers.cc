@@ -2,10 +2,10 @@
 // sealed fan-out of replies, broadcasts and frames.
 #include <algorithm>
 
-#include "kit/base/base64.h"
 #include "kit/diagnostics/log.h"
 #include "kit/e2e/envelope.h"
 #include "kit/fabric/fabric_client.h"
+#include "kit/fabric/frame_message.h"
 #include "kit/fabric/relay_frame.h"
 #include "kit/fabric/viewer_message.h"
 
@@ -92,6 +92,14 @@ void FabricClient::dropViewer(uint32_t clientId, const std::string& reason,
     }
   }
   if (removed) Log::line("[fabric] client", clientId, "left (" + reason + ")");
+  if (removed) {
+    bool askedForRefresh;
+    {
+      std::lock_guard guard(removed->frameMutex);
+      askedForRefresh = removed->refreshQuality != 0;
+    }
+    if (askedForRefresh) updateRefreshQualities();
+  }
   if (left != 0) broadcastSession();
 }
 
@@ -247,6 +255,7 @@ void FabricClient::handleMessage(const std::shared_ptr<ViewerConn>& viewer,
       if (auto self = weak.lock()) self->reply(viewer, report);
     });
   } else if (type == "settings") {
+    applyFrameSettings(viewer, message);
     engine_->applySettings(
         VM::number(message, "fps"), VM::integer(message, "quality"),
         VM::integer(message, "maxEdge"), VM::integer(message, "monitor"),
@@ -372,25 +381,99 @@ void FabricClient::sealAndSendNow(const std::shared_ptr<ViewerConn>& viewer,
   sendFrame(std::move(frame), std::move(done));
 }
 
-void FabricClient::broadcastFrame(std::span<const uint8_t> jpeg, int64_t width,
-                                  int64_t height) {
+// ---- Frames ----
+
+void FabricClient::applyFrameSettings(const std::shared_ptr<ViewerConn>& viewer,
+                                      const json& message) {
+  namespace VM = ViewerMessage;
+  // Keys a message leaves out keep their values: these are standing wishes, and a viewer that
+  // never sends them gets every frame exactly as before.
+  bool refreshChanged = false;
+  {
+    std::lock_guard guard(viewer->frameMutex);
+    if (message.contains("skipUnchanged")) {
+      viewer->skipUnchanged = VM::boolean(message, "skipUnchanged");
+    }
+    if (message.contains("refreshQuality")) {
+      // An integer, clamped to 1..100; anything else (null, false) turns it off.
+      auto asked = VM::integer(message, "refreshQuality");
+      int64_t quality = asked ? std::clamp<int64_t>(*asked, 1, 100) : 0;
+      refreshChanged = quality != viewer->refreshQuality;
+      viewer->refreshQuality = quality;
+    }
+  }
+  if (refreshChanged) updateRefreshQualities();
+}
+
+void FabricClient::updateRefreshQualities() {
+  // Made and handed over under one lock, so that the engine gets the lists in the order
+  // they were made even when viewers' queues change them at once.
+  std::lock_guard order(refreshMutex_);
+  std::vector<int64_t> qualities;
+  for (const auto& v : snapshotViewers()) {
+    std::lock_guard guard(v->frameMutex);
+    if (v->refreshQuality != 0) qualities.push_back(v->refreshQuality);
+  }
+  engine_->setRefreshQualities(std::move(qualities));
+}
+
+std::shared_ptr<const ReusableBuffer> FabricClient::writeFrame(const FabricEngine::Frame& frame) {
+  std::shared_ptr<ReusableBuffer> buffer = framePlaintexts_.take();
+  writeFramePlaintext(frame.jpeg, frame.width, frame.height, *buffer);
+  return buffer;
+}
+
+void FabricClient::broadcastFrame(const FabricEngine::Frame& frame) {
   auto viewers = snapshotViewers();
-  if (viewers.empty()) return;
-  // Built by hand around the base64 text: the same compact JSON as dump() would give, without
-  // copying the image through a JSON string value.
-  std::string text;
-  text.reserve((jpeg.size() + 2) / 3 * 4 + 64);
-  text.push_back(static_cast<char>(FabricKind::text));
-  text.append(R"({"data":")");
-  Base64::encodeAppend(jpeg, text);
-  text.append(R"(","h":)" + std::to_string(height) + R"(,"type":"frame","w":)" +
-              std::to_string(width) + "}");
-  std::shared_ptr<const Bytes> frame = std::make_shared<const Bytes>(text.begin(), text.end());
-  for (const auto& v : viewers) offerFrame(v, frame);
+  std::lock_guard frames(framesMutex_);
+  if (viewers.empty()) {
+    // Nobody to send to: nothing is kept, so the next frame is written afresh.
+    lastFrame_.reset();
+    sharpFrames_.clear();
+    return;
+  }
+  const TimePoint now = options_.scheduler->now();
+
+  if (frame.refreshQuality != 0) {
+    // The sharper frame of a still picture, for the viewers that asked for this quality.
+    auto sharp = writeFrame(frame);
+    sharpFrames_.emplace_back(frame.refreshQuality, sharp);
+    for (const auto& v : viewers) {
+      {
+        std::lock_guard guard(v->frameMutex);
+        if (v->refreshQuality != frame.refreshQuality) continue;
+        v->sharp = true;
+      }
+      offerFrame(v, sharp);
+    }
+    return;
+  }
+
+  // The same picture as last time is the same message as last time.
+  if (!frame.unchanged || !lastFrame_) {
+    lastFrame_ = writeFrame(frame);
+    sharpFrames_.clear();
+  }
+  for (const auto& v : viewers) {
+    std::shared_ptr<const ReusableBuffer> message = lastFrame_;
+    {
+      std::lock_guard guard(v->frameMutex);
+      if (!frame.unchanged) v->sharp = false;
+      bool keepAliveDue = !v->lastFrameAt || now - *v->lastFrameAt >= UNCHANGED_KEEPALIVE;
+      if (frame.unchanged && v->skipUnchanged && !keepAliveDue) continue;
+      // A viewer that has the sharper picture keeps it while the picture stands still.
+      if (v->sharp) {
+        for (const auto& [quality, sharp] : sharpFrames_) {
+          if (quality == v->refreshQuality) message = sharp;
+        }
+      }
+    }
+    offerFrame(v, message);
+  }
 }
 
 void FabricClient::offerFrame(const std::shared_ptr<ViewerConn>& viewer,
-                              const std::shared_ptr<const Bytes>& frame) {
+                              const std::shared_ptr<const ReusableBuffer>& frame) {
   {
     std::lock_guard guard(viewer->frameMutex);
     if (viewer->frameBusy) {
@@ -401,18 +484,40 @@ void FabricClient::offerFrame(const std::shared_ptr<ViewerConn>& viewer,
     viewer->frameBusy = true;
   }
   std::weak_ptr<FabricClient> weak = weak_from_this();
+  viewer->queue.async([weak, viewer, frame] {
+    if (auto self = weak.lock()) self->sealAndSendFrame(viewer, *frame);
+  });
+}
+
+void FabricClient::sealAndSendFrame(const std::shared_ptr<ViewerConn>& viewer,
+                                    const ReusableBuffer& plaintext) {
+  std::weak_ptr<FabricClient> weak = weak_from_this();
   std::weak_ptr<ViewerConn> weakViewer = viewer;
-  sealAndSendRaw(viewer, frame, [weak, weakViewer] {
+  Done done = [weak, weakViewer] {
     auto self = weak.lock();
     auto viewer = weakViewer.lock();
     if (self && viewer) self->frameWritten(viewer);
-  });
+  };
+  // Viewers that have not completed their key agreement receive nothing.
+  if (viewer->gone || !viewer->chan) return done();
+  try {
+    // Sealed straight into the viewer's own buffer; the socket writes it from there.
+    writeSealedRelayFrame(*viewer->chan, viewer->clientId, plaintext.bytes(), viewer->frameOut);
+  } catch (...) {
+    return done();
+  }
+  {
+    // Only a frame that goes out counts: one offered before the key agreement does not.
+    std::lock_guard guard(viewer->frameMutex);
+    viewer->lastFrameAt = options_.scheduler->now();
+  }
+  sendShared(viewer->frameOut.bytes(), viewer, std::move(done));
 }
 
 void FabricClient::frameWritten(const std::shared_ptr<ViewerConn>& viewer) {
   framesWritten_.fetch_add(1);
   framesWritten_.notify_all();
-  std::shared_ptr<const Bytes> next;
+  std::shared_ptr<const ReusableBuffer> next;
   {
     std::lock_guard guard(viewer->frameMutex);
     viewer->frameBusy = false;

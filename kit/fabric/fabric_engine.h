@@ -24,9 +24,19 @@ namespace cvl {
 
 class FabricEngine {
  public:
-  // One encoded frame: the JPEG bytes (valid during the call only), width and height.
-  using FrameCallback =
-      std::function<void(std::span<const uint8_t> jpeg, int64_t width, int64_t height)>;
+  // One encoded frame.
+  struct Frame {
+    std::span<const uint8_t> jpeg;  // valid during the call only
+    int64_t width = 0;
+    int64_t height = 0;
+    // Byte for byte the JPEG of the previous frame this consumer got (refresh frames aside):
+    // the screen did not change.
+    bool unchanged = false;
+    // 0 for the frames of the frame loop; otherwise a one-off, sharper encode of a picture
+    // that has stood still, at the refresh quality some viewers asked for.
+    int64_t refreshQuality = 0;
+  };
+  using FrameCallback = std::function<void(const Frame& frame)>;
   template <typename T>
   using Reply = std::function<void(T)>;
 
@@ -68,6 +78,8 @@ class FabricEngine {
 
   // Replaces the frame consumer; an empty callback removes it.
   virtual void setOnFrame(FrameCallback callback) = 0;
+  // The refresh qualities the viewers ask for ("refreshQuality"), each 1..100; empty: none.
+  virtual void setRefreshQualities(std::vector<int64_t> qualities) = 0;
 
   // The process is leaving: release everything held, stop capture, take no more input;
   // `done` runs once that is finished.

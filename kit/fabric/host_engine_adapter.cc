@@ -41,9 +41,12 @@ class HostEngineAdapter final : public FabricEngine {
       engine_->setOnFrame(nullptr);
       return;
     }
-    engine_->setOnFrame([callback = std::move(callback)](const std::vector<uint8_t>& jpeg,
-                                                         int64_t w,
-                                                         int64_t h) { callback(jpeg, w, h); });
+    engine_->setOnFrame([callback = std::move(callback)](const HostEngine::Frame& f) {
+      callback({f.jpeg, f.width, f.height, f.unchanged, f.refreshQuality});
+    });
+  }
+  void setRefreshQualities(std::vector<int64_t> qualities) override {
+    engine_->setRefreshQualities(std::move(qualities));
   }
   void shutdown(std::function<void()> done) override { engine_->shutdown(std::move(done)); }
 

@@ -5,17 +5,20 @@
 //
 // Shared between the fabric client's viewer map and the work scheduled on its queue; it lives
 // from "client-join" until it is dropped and its queued work has run. `chan` and `keying` are
-// touched only on `queue`; `gone` and the frame slot from any thread.
+// touched only on `queue`; `gone` and the frame state from any thread (the latter under
+// `frameMutex`).
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 
 #include "kit/base/bytes.h"
+#include "kit/base/reusable_buffer.h"
 #include "kit/base/serial_queue.h"
 #include "kit/e2e/channel.h"
 #include "kit/e2e/handshake.h"
@@ -62,7 +65,17 @@ class ViewerConn {
   // `waitingFrame`, replacing an older one.
   std::mutex frameMutex;
   bool frameBusy = false;
-  std::shared_ptr<const Bytes> waitingFrame;  // sealed-message plaintext
+  std::shared_ptr<const ReusableBuffer> waitingFrame;  // sealed-message plaintext
+  // What the viewer asked for in "settings": frames only when the picture changed (and one
+  // every few seconds all the same), and one sharper frame of a picture that stands still.
+  bool skipUnchanged = false;
+  int64_t refreshQuality = 0;            // 0: none
+  std::optional<TimePoint> lastFrameAt;  // when a frame was last sealed for it
+  bool sharp = false;  // it was offered the refresh frame of the picture standing still now
+
+  // The relay frame of the frame being sealed and written (one at a time, see frameBusy):
+  // written on `queue`, read by the socket until the write completes.
+  ReusableBuffer frameOut;
 };
 
 }  // namespace cvl

@@ -114,6 +114,43 @@ TEST_F(CaptureX11Test, ADrawnPatternComesBackInTheJpegAtItsPlace) {
   }));
 }
 
+// The X server's damage reports drive the frames: a still screen hands on the same JPEG, a
+// drawing comes back in the next frame with only its rows encoded again, and so does a move
+// of the pointer.
+TEST_F(CaptureX11Test, DamageDecidesWhatIsEncodedAgain) {
+  fill(0x303030, 0, 0, 1280, 800);
+  movePointer(1279, 799);
+  ScreenCapturer capturer(0, x11CapturePlatform());
+  capturer.start();
+  ASSERT_FALSE(capturer.usingFallback());
+  std::optional<GrabResult> frame;
+  ASSERT_TRUE(eventually([&] { return (frame = capturer.grab(0, 80)).has_value(); }));
+  ASSERT_TRUE(capturer.grab(0, 80));  // the detector's first report: everything once more
+  std::vector<uint8_t> still(frame->jpeg.begin(), frame->jpeg.end());
+
+  frame = capturer.grab(0, 80);
+  ASSERT_TRUE(frame);
+  EXPECT_TRUE(frame->unchanged);
+  EXPECT_EQ(capturer.rowsEncoded(), 0);
+
+  fill(0xe0c020, 500, 300, 120, 20);  // rows 300..319: MCU rows 18 and 19
+  frame = capturer.grab(0, 80);
+  ASSERT_TRUE(frame);
+  EXPECT_FALSE(frame->unchanged);
+  EXPECT_EQ(capturer.rowsEncoded(), 2);
+  auto image = decodeJpeg(frame->jpeg);
+  ASSERT_TRUE(image);
+  EXPECT_TRUE(near(image->pixel(560, 310), 0xe0c020)) << std::hex << image->pixel(560, 310);
+  EXPECT_TRUE(near(image->pixel(560, 100), 0x303030));
+
+  movePointer(100, 700);  // the cursor's old and new boxes
+  frame = capturer.grab(0, 80);
+  ASSERT_TRUE(frame);
+  EXPECT_FALSE(frame->unchanged);
+  EXPECT_GT(capturer.rowsEncoded(), 0);
+  EXPECT_LT(capturer.rowsEncoded(), 8);
+}
+
 // Whether any pixel in the square of `radius` around (x, y) differs from `background`.
 bool marked(const Image& image, int x, int y, int radius, uint32_t background) {
   for (int yy = std::max(0, y - radius); yy < std::min(image.height(), y + radius); ++yy) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kit/input/input_encoder.h"
+#include "tests/capture/test_pictures.h"
 #include "tests/support/fake_capture.h"
 #include "tests/support/manual_scheduler.h"
 #include "tests/support/recording_event_poster.h"
@@ -38,10 +39,10 @@ struct FrameLog {
   std::vector<std::pair<int64_t, int64_t>> sizes;
 
   HostEngine::FrameCallback callback() {
-    return [this](const std::vector<uint8_t>& jpeg, int64_t w, int64_t h) {
-      EXPECT_FALSE(jpeg.empty());
+    return [this](const HostEngine::Frame& frame) {
+      EXPECT_FALSE(frame.jpeg.empty());
       std::lock_guard lock(mutex);
-      sizes.emplace_back(w, h);
+      sizes.emplace_back(frame.width, frame.height);
       changed.notify_all();
     };
   }
@@ -246,6 +247,80 @@ TEST_F(HostEngineTest, RunningCaptureDeliversAFramePerTickAndNoneOnceStopped) {
   scheduler->advance(1h);
   EXPECT_EQ(frames.count(), 12u) << "no ticks once stopped";
   EXPECT_EQ(scheduler->pendingTimers(), 0u);
+}
+
+// A still screen is handed on tick after tick as the same bytes, said to be unchanged; once it
+// has stood still for 200 ms it is encoded once at each refresh quality above the frames' own.
+TEST_F(HostEngineTest, AStillPictureIsHandedOnAndRefreshedOnce) {
+  struct Seen {
+    std::vector<uint8_t> jpeg;
+    bool unchanged;
+    int64_t refreshQuality;
+    TimePoint at;
+  };
+  std::vector<Seen> seen;
+  auto engine = make();
+  fake.last().image = imageOf(desktopPixels(1440, 900), 1440, 900);
+  engine->setOnFrame([&](const HostEngine::Frame& f) {
+    seen.push_back(
+        {{f.jpeg.begin(), f.jpeg.end()}, f.unchanged, f.refreshQuality, scheduler->now()});
+  });
+  engine->setRefreshQualities({90, 50, 90, 200});  // 200: clamped to 100
+  engine->applySettings(30, std::nullopt, std::nullopt, std::nullopt);
+  engine->startCapture();
+  settle(engine);
+  const TimePoint begin = scheduler->now();
+  auto refreshes = [&] {
+    std::vector<int64_t> qualities;
+    for (const auto& f : seen) {
+      if (f.refreshQuality) qualities.push_back(f.refreshQuality);
+    }
+    return qualities;
+  };
+
+  scheduler->advance(330ms);  // ticks at 0, 33, ..., 330
+  ASSERT_EQ(seen.size(), 11u + 2u);
+  EXPECT_FALSE(seen[0].unchanged);
+  for (size_t i = 1; i < seen.size(); ++i) {
+    if (seen[i].refreshQuality) continue;
+    EXPECT_TRUE(seen[i].unchanged) << i;
+    EXPECT_EQ(seen[i].jpeg, seen[0].jpeg) << i;
+  }
+  // Quality 50 is below the frames' 60: no refresh for it.
+  EXPECT_EQ(refreshes(), (std::vector<int64_t>{90, 100}));
+  for (const auto& f : seen) {
+    if (f.refreshQuality) {
+      EXPECT_EQ(f.at - begin, 231ms) << "the first tick 200 ms after the change";
+      EXPECT_FALSE(f.unchanged);
+      EXPECT_GT(f.jpeg.size(), seen[0].jpeg.size());
+    }
+  }
+
+  // Once per still picture; the same list again changes nothing, a new one refreshes anew.
+  scheduler->advance(1s);
+  EXPECT_EQ(refreshes().size(), 2u);
+  engine->setRefreshQualities({100, 50, 90});
+  scheduler->advance(33ms);
+  EXPECT_EQ(refreshes().size(), 2u);
+  engine->setRefreshQualities({80});
+  scheduler->advance(33ms);
+  EXPECT_EQ(refreshes().size(), 3u);
+
+  // A new picture is new, and refreshed again once it stands still.
+  fake.last().image = imageOf(desktopPixels(1440, 900, 7), 1440, 900);
+  size_t before = seen.size();
+  scheduler->advance(33ms);
+  ASSERT_EQ(seen.size(), before + 1);
+  EXPECT_FALSE(seen.back().unchanged);
+  EXPECT_NE(seen.back().jpeg, seen[0].jpeg);
+  scheduler->advance(300ms);
+  EXPECT_EQ(refreshes().size(), 4u);
+
+  // A consumer put in place meanwhile never got the last frame: it gets it as new.
+  std::vector<bool> unchanged;
+  engine->setOnFrame([&](const HostEngine::Frame& f) { unchanged.push_back(f.unchanged); });
+  scheduler->advance(66ms);
+  EXPECT_EQ(unchanged, (std::vector<bool>{false, true}));
 }
 
 TEST_F(HostEngineTest, TicksWithoutAConsumerStillUpdateTheGeometry) {

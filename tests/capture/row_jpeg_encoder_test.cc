@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "kit/capture/jpeg_encoder.h"
 #include "kit/capture/jpeg_restart_segments.h"
 #include "tests/capture/test_pictures.h"
 #include "tests/support/jpeg_decode.h"
+#include "tests/support/turbojpeg_reference.h"
 
 namespace cvl::test {
 namespace {
@@ -47,10 +47,11 @@ double meanDifference(const Image& a, const Image& b) {
 }
 
 // Whole encodes: one segment per MCU row, pixels close to the source, and for even sizes the
-// same pixels as the frame path's present encoder gives (restart markers change the coding,
-// not the coefficients). At odd sizes the present encoder hands TurboJPEG planes that are one
-// sample short of what it reads (it wants them padded to even sizes), so its edge differs.
-TEST(RowJpegEncoder, WholeEncodeHasARowPerSegmentAndDecodesLikeThePresentEncoder) {
+// same pixels as TurboJPEG's whole encode of the same planes (restart markers change the
+// coding, not the coefficients). At odd sizes TurboJPEG reads planes that are one sample
+// short of what it reads (it wants them padded to even sizes), so its edge differs: the frame
+// path used to code the right and bottom edge blocks of odd-sized frames with wrong padding.
+TEST(RowJpegEncoder, WholeEncodeHasARowPerSegmentAndDecodesLikeTurboJpeg) {
   for (Size s : SIZES) {
     for (int quality : {1, 60, 100}) {
       SCOPED_TRACE(testing::Message() << s.w << "x" << s.h << " q" << quality);
@@ -66,8 +67,7 @@ TEST(RowJpegEncoder, WholeEncodeHasARowPerSegmentAndDecodesLikeThePresentEncoder
         EXPECT_LT(meanDifference(*decoded, *image), 6.0);
       }
       if (s.w % 2 == 0 && s.h % 2 == 0) {
-        JpegEncoder present;
-        auto reference = present.encode(*image, quality / 100.0);
+        auto reference = turboJpegEncode(*image, quality);
         ASSERT_TRUE(reference);
         EXPECT_TRUE(samePixels(decoded, decodeJpeg(*reference)));
       }
@@ -172,6 +172,21 @@ TEST(RowJpegEncoder, FallsBackToAWholeEncodeWhenTheKeptFrameDoesNotFit) {
     EXPECT_EQ(encoder.rowsEncoded(), RowJpegEncoder::rowCount(c.h));
     EXPECT_EQ(Bytes(out->begin(), out->end()), wholeEncode(*image, c.quality));
   }
+}
+
+TEST(RowJpegEncoder, HigherQualityKeepsMoreDetail) {
+  // A noisy image: the encoded size must grow with the quality.
+  std::vector<uint8_t> px(128 * 128 * 4);
+  uint32_t seed = 1;
+  for (auto& b : px) b = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 24);
+  auto image = imageOf(px, 128, 128);
+  RowJpegEncoder encoder;
+  Bytes low = wholeEncode(*image, 10);
+  Bytes high = wholeEncode(*image, 90);
+  EXPECT_LT(low.size(), high.size());
+  auto decoded = decodeJpeg(high);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->width(), 128);
 }
 
 TEST(RowJpegEncoder, RefusesImagesJpegCannotHold) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "kit/capture/frame_size.h"
+#include "kit/capture/row_jpeg_encoder.h"
+#include "tests/capture/test_pictures.h"
 #include "tests/support/fake_capture.h"
 #include "tests/support/jpeg_decode.h"
 #include "tests/support/stderr_capture.h"
@@ -171,6 +173,175 @@ TEST_F(ScreenCapturerTest, SetFrameRateClampsToOneToSixty) {
   }
 }
 
+using Bytes = std::vector<uint8_t>;
+
+Bytes bytesOf(const GrabResult& frame) { return Bytes(frame.jpeg.begin(), frame.jpeg.end()); }
+
+// What a whole encode of the picture gives: what every frame must be byte for byte, however
+// it was made.
+Bytes wholeEncode(const ImageRef& image, int64_t maxEdge, int quality) {
+  RowJpegEncoder fresh;
+  auto out = fresh.encode(*ScreenCapturer::downscale(image, maxEdge), quality);
+  EXPECT_TRUE(out);
+  return out ? Bytes(out->begin(), out->end()) : Bytes{};
+}
+
+// The X server's damage reports on a 1440x900 display: a still screen is neither grabbed nor
+// encoded, changed rows only are encoded again, and once a second the screen is grabbed all
+// the same (a captured area may move without a pixel changing).
+TEST_F(ScreenCapturerTest, DamageDecidesWhatIsGrabbedAndEncoded) {
+  fake.damage = std::make_shared<FakeDamage>();
+  auto pixels = desktopPixels(1440, 900);
+  fake.prepare = [&](FakeFrameSource& s) { s.image = imageOf(pixels, 1440, 900); };
+  auto capturer = make();
+  capturer->start();
+  FakeFrameSource& source = fake.last();
+  const int rows = RowJpegEncoder::rowCount(900);
+
+  // The first grab makes the detector for the area the frame shows; its first report
+  // ("everything") makes the next grab a whole one as well.
+  for (int i = 0; i < 2; ++i) {
+    auto frame = capturer->grab(0, 60);
+    ASSERT_TRUE(frame);
+    EXPECT_FALSE(frame->unchanged);
+    EXPECT_EQ(capturer->rowsEncoded(), rows);
+  }
+  ASSERT_EQ(fake.damage->madeFor.size(), 1u);
+  EXPECT_EQ(fake.damage->madeFor[0], (ScreenArea{0, 0, 1440, 900}));
+  EXPECT_EQ(source.grabs, 2);
+
+  auto first = capturer->grab(0, 60);
+  ASSERT_TRUE(first);
+  Bytes still = bytesOf(*first);
+  for (int tick = 0; tick < 10; ++tick) {
+    fake.advance(0.09);
+    auto frame = capturer->grab(0, 60);
+    ASSERT_TRUE(frame);
+    EXPECT_TRUE(frame->unchanged);
+    EXPECT_EQ(frame->jpeg.data(), first->jpeg.data()) << "the very same bytes";
+    EXPECT_EQ(capturer->rowsEncoded(), 0);
+    EXPECT_EQ(frame->geometry, (CaptureGeometry{0, 0, 1, 1}));
+  }
+  EXPECT_EQ(source.grabs, 2) << "a still screen is not grabbed";
+  fake.advance(0.1);  // a second since the last grab
+  ASSERT_TRUE(capturer->grab(0, 60)->unchanged);
+  EXPECT_EQ(source.grabs, 3);
+  EXPECT_EQ(capturer->rowsEncoded(), 0);
+
+  // A change in rows 100..119 re-encodes MCU rows 6 and 7 only, and the frame is what a
+  // whole encode of the new picture gives.
+  fillRect(pixels, 1440, 300, 100, 200, 20, 0x2040a0);
+  source.image = imageOf(pixels, 1440, 900);
+  fake.damage->queue({300, 100, 200, 20});
+  auto changed = capturer->grab(0, 60);
+  ASSERT_TRUE(changed);
+  EXPECT_FALSE(changed->unchanged);
+  EXPECT_EQ(capturer->rowsEncoded(), 2);
+  EXPECT_EQ(bytesOf(*changed), wholeEncode(source.image, 0, 60));
+  EXPECT_NE(bytesOf(*changed), still);
+
+  // Another quality or size is a whole new frame, whatever damage says.
+  struct Case {
+    int64_t maxEdge, quality, width;
+  } cases[] = {{0, 70, 1440}, {720, 70, 720}, {720, 70, 720}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.maxEdge << " q" << c.quality);
+    bool again = &c == &cases[2];
+    auto frame = capturer->grab(c.maxEdge, c.quality);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->width, c.width);
+    EXPECT_EQ(frame->unchanged, again);
+    if (!again) EXPECT_EQ(bytesOf(*frame), wholeEncode(source.image, c.maxEdge, c.quality));
+  }
+}
+
+// Shrunk frames are spliced from the rows a change touches, shrunk again into the kept
+// picture, and still come out byte for byte as a whole shrink and encode of the new picture:
+// changes at the edges, thin ones, and several at once.
+TEST_F(ScreenCapturerTest, ChangedRowsOfShrunkFramesGiveTheWholeEncode) {
+  struct Case {
+    const char* name;
+    std::vector<ChangeRect> rects;
+  } cases[] = {
+      {"one pixel", {{700, 450, 1, 1}}},
+      {"top edge", {{0, 0, 1440, 3}}},
+      {"bottom edge", {{10, 897, 50, 3}}},
+      {"a typing line", {{200, 311, 400, 14}}},
+      {"two regions", {{0, 40, 640, 360}, {900, 600, 300, 250}}},
+  };
+  for (bool byDamage : {true, false}) {
+    for (int64_t maxEdge : {0, 1280, 1000, 333}) {
+      fake.damage = byDamage ? std::make_shared<FakeDamage>() : nullptr;
+      fake.sources.clear();
+      auto pixels = desktopPixels(1440, 900, 5);
+      fake.prepare = [&](FakeFrameSource& s) { s.image = imageOf(pixels, 1440, 900); };
+      auto capturer = make();
+      capturer->start();
+      for (int i = 0; i < 2; ++i) ASSERT_TRUE(capturer->grab(maxEdge, 60));
+      uint32_t colour = 0x101010;
+      for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.name << ", maxEdge " << maxEdge
+                                        << (byDamage ? ", damage" : ", compared"));
+        ScreenChanges report;
+        for (const auto& r : c.rects) {
+          fillRect(pixels, 1440, r.x, r.y, r.width, r.height, colour += 0x203040);
+          report.rects.push_back(r);
+        }
+        if (byDamage) fake.damage->queued.push_back(report);
+        fake.last().image = imageOf(pixels, 1440, 900);
+        auto frame = capturer->grab(maxEdge, 60);
+        ASSERT_TRUE(frame);
+        EXPECT_FALSE(frame->unchanged);
+        EXPECT_LT(capturer->rowsEncoded(), RowJpegEncoder::rowCount(int(frame->height)));
+        EXPECT_EQ(bytesOf(*frame), wholeEncode(fake.last().image, maxEdge, 60));
+      }
+    }
+  }
+}
+
+TEST_F(ScreenCapturerTest, WithoutDamageEqualFramesHandOnTheSameJpeg) {
+  auto pixels = desktopPixels(1440, 900, 9);
+  fake.prepare = [&](FakeFrameSource& s) { s.image = imageOf(pixels, 1440, 900); };
+  auto capturer = make();
+  capturer->start();
+  auto first = capturer->grab(1280, 60);
+  ASSERT_TRUE(first);
+  Bytes bytes = bytesOf(*first);
+  // The same frame again, and an equal copy of it: both compared, neither encoded.
+  for (bool copy : {false, true}) {
+    if (copy) fake.last().image = imageOf(pixels, 1440, 900);
+    auto frame = capturer->grab(1280, 60);
+    ASSERT_TRUE(frame);
+    EXPECT_TRUE(frame->unchanged);
+    EXPECT_EQ(bytesOf(*frame), bytes);
+    EXPECT_EQ(capturer->rowsEncoded(), 0);
+  }
+  EXPECT_EQ(fake.last().grabs, 3) << "without damage every grab looks at the screen";
+}
+
+// The sharper frame of a still picture: the kept picture (shrunk or not) encoded whole at
+// another quality, while the last grab's bytes stay as they were.
+TEST_F(ScreenCapturerTest, RefreshEncodesTheKeptPictureWholeAtItsQuality) {
+  auto pixels = desktopPixels(1440, 900, 2);
+  fake.prepare = [&](FakeFrameSource& s) { s.image = imageOf(pixels, 1440, 900); };
+  auto capturer = make();
+  EXPECT_FALSE(capturer->refresh(90)) << "no picture yet";
+  capturer->start();
+  for (int64_t maxEdge : {0, 1000}) {
+    SCOPED_TRACE(maxEdge);
+    auto frame = capturer->grab(maxEdge, 40);
+    ASSERT_TRUE(frame);
+    Bytes motion = bytesOf(*frame);
+    auto sharp = capturer->refresh(90);
+    ASSERT_TRUE(sharp);
+    EXPECT_EQ(bytesOf(*sharp), wholeEncode(fake.last().image, maxEdge, 90));
+    EXPECT_GT(sharp->jpeg.size(), motion.size());
+    EXPECT_EQ(sharp->width, frame->width);
+    EXPECT_EQ(sharp->geometry, frame->geometry);
+    EXPECT_EQ(bytesOf(*frame), motion) << "the grab's bytes are left alone";
+  }
+}
+
 TEST(Downscale, KeepsTheAspectRatioAndAtLeastOnePixelPerSide) {
   struct Case {
     int w, h;
@@ -222,25 +393,9 @@ TEST(CompressionQuality, MapsPercentToTheUnitRange) {
     SCOPED_TRACE(c.quality);
     EXPECT_DOUBLE_EQ(ScreenCapturer::compressionQuality(c.quality), c.expected);
   }
-  EXPECT_EQ(JpegEncoder::codecQuality(0.0), 1);
-  EXPECT_EQ(JpegEncoder::codecQuality(0.6), 60);
-  EXPECT_EQ(JpegEncoder::codecQuality(1.0), 100);
-}
-
-TEST(JpegEncoder, HigherQualityKeepsMoreDetail) {
-  // A noisy image: the encoded size must grow with the quality.
-  std::vector<uint8_t> px(128 * 128 * 4);
-  uint32_t seed = 1;
-  for (auto& b : px) b = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 24);
-  auto image = Image::fromPixels(128, 128, 512, px);
-  JpegEncoder encoder;
-  auto low = encoder.encode(*image, 0.1);
-  auto high = encoder.encode(*image, 0.9);
-  ASSERT_TRUE(low && high);
-  EXPECT_LT(low->size(), high->size());
-  auto decoded = decodeJpeg(*high);
-  ASSERT_TRUE(decoded);
-  EXPECT_EQ(decoded->width(), 128);
+  EXPECT_EQ(ScreenCapturer::codecQuality(0.0), 1);
+  EXPECT_EQ(ScreenCapturer::codecQuality(0.6), 60);
+  EXPECT_EQ(ScreenCapturer::codecQuality(1.0), 100);
 }
 
 }  // namespace

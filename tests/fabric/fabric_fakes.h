@@ -266,6 +266,9 @@ class FakeEngine : public FabricEngine {
   void setOnFrame(FrameCallback callback) override {
     locked([&] { onFrame = std::move(callback); });
   }
+  void setRefreshQualities(std::vector<int64_t> qualities) override {
+    locked([&] { refreshQualities.push_back(std::move(qualities)); });
+  }
   void shutdown(std::function<void()> done) override {
     bool hang = locked([&] {
       ++shutdowns;
@@ -277,9 +280,10 @@ class FakeEngine : public FabricEngine {
   }
 
   // Plays the frame loop: hands one frame to the consumer on the calling thread.
-  void emitFrame(std::span<const uint8_t> jpeg, int64_t w, int64_t h) {
+  void emitFrame(std::span<const uint8_t> jpeg, int64_t w, int64_t h, bool unchanged = false,
+                 int64_t refreshQuality = 0) {
     FrameCallback callback = locked([&] { return onFrame; });
-    if (callback) callback(jpeg, w, h);
+    if (callback) callback({jpeg, w, h, unchanged, refreshQuality});
   }
 
   std::mutex mutex;
@@ -293,6 +297,7 @@ class FakeEngine : public FabricEngine {
   std::vector<std::vector<uint8_t>> binaries;
   std::vector<InputEvent> events;
   std::vector<Settings> settings;
+  std::vector<std::vector<int64_t>> refreshQualities;  // every list handed over
   // The order of the input calls: "injectBinary", "injectEvent", "releaseHeld", ...
   std::vector<std::string> calls;
   FrameCallback onFrame;

@@ -520,6 +520,116 @@ TEST_F(ViewerSessions, SlowLinkKeepsOnlyTheNewestFrame) {
   }
 }
 
+// The "data" of every frame the viewer has received so far.
+std::vector<Bytes> framesOf(FabricRig& rig, TestViewer& viewer) {
+  rig.settle(viewer);
+  std::vector<Bytes> out;
+  for (const auto& f : rig.received(viewer, "frame")) {
+    out.push_back(Base64::decode(f["data"].get<std::string>()).value_or(Bytes{}));
+  }
+  return out;
+}
+
+// A viewer that asks for "skipUnchanged" gets a picture that does not change only every 2 s
+// (so it knows the host is alive), a changed one at once; a viewer that does not ask gets
+// every frame, as always. Settings that leave the key out keep the wish.
+TEST_F(ViewerSessions, SkipUnchangedSendsAStillPictureEveryTwoSeconds) {
+  TestViewer plain, skipping;
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(plain, 1, "owner"));
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(skipping, 2, "viewer"));
+  rig.send(skipping, {{"type", "settings"}, {"skipUnchanged", true}, {"fps", 10}});
+  ASSERT_TRUE(rig.waitFor(skipping, "fps-applied"));
+  const Bytes a = {0xFF, 0xD8, 1, 0xFF, 0xD9}, b = {0xFF, 0xD8, 2, 0xFF, 0xD9};
+  auto tick = [&](const Bytes& jpeg, bool unchanged) {
+    rig.engine->emitFrame(jpeg, 64, 48, unchanged);
+    rig.idle();
+    rig.advance(std::chrono::milliseconds(100));
+  };
+
+  TestViewer late;  // still keying when the picture changes
+  ASSERT_NO_FATAL_FAILURE(rig.join(late, 3, "viewer"));
+  tick(a, false);  // at 0 ms
+  rig.sendRaw(late, late.peer.hello());
+  ASSERT_TRUE(rig.waitFor(late, "you"));
+  rig.send(late, {{"type", "settings"}, {"skipUnchanged", true}});
+  rig.idle();
+  for (int i = 1; i < 20; ++i) tick(a, true);  // 100 ... 1900 ms
+  EXPECT_EQ(framesOf(rig, plain).size(), 20u);
+  EXPECT_EQ(framesOf(rig, skipping), std::vector<Bytes>{a}) << "nothing for 2 s";
+  EXPECT_EQ(framesOf(rig, late), std::vector<Bytes>{a})
+      << "the frame it could not get yet does not count: the still picture comes at once";
+  tick(a, true);  // 2000 ms: the keep-alive
+  EXPECT_EQ(framesOf(rig, skipping), (std::vector<Bytes>{a, a}));
+  tick(a, true);
+  EXPECT_EQ(framesOf(rig, skipping).size(), 2u);
+  tick(b, false);  // a change goes out at once
+  EXPECT_EQ(framesOf(rig, skipping), (std::vector<Bytes>{a, a, b}));
+  EXPECT_EQ(framesOf(rig, plain).size(), 23u);
+  EXPECT_EQ(framesOf(rig, plain).back(), b);
+
+  // Other settings leave the wish alone; false turns it off.
+  rig.send(skipping, {{"type", "settings"}, {"quality", 50}});
+  rig.idle();
+  tick(b, true);
+  EXPECT_EQ(framesOf(rig, skipping).size(), 3u);
+  rig.send(skipping, {{"type", "settings"}, {"skipUnchanged", false}});
+  rig.idle();
+  tick(b, true);
+  EXPECT_EQ(framesOf(rig, skipping).size(), 4u);
+}
+
+// "refreshQuality": the engine hears which qualities the viewers want; a refresh frame goes
+// only to the viewers that asked for its quality, and a viewer that does not skip unchanged
+// pictures keeps the sharper one on every tick while the picture stands still.
+TEST_F(ViewerSessions, RefreshFramesGoToTheViewersThatAskedForThem) {
+  TestViewer plain, sharp, sharpSkipping, other;
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(plain, 1, "owner"));
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(sharp, 2, "viewer"));
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(sharpSkipping, 3, "viewer"));
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(other, 4, "viewer"));
+  auto lastQualities = [&] {
+    return rig.engine->locked([&] {
+      auto list = rig.engine->refreshQualities.empty() ? std::vector<int64_t>{}
+                                                       : rig.engine->refreshQualities.back();
+      std::sort(list.begin(), list.end());
+      return list;
+    });
+  };
+  rig.send(sharp, {{"type", "settings"}, {"refreshQuality", 90}});
+  rig.send(sharpSkipping, {{"type", "settings"}, {"refreshQuality", "90"}, {"skipUnchanged", 1}});
+  rig.send(other, {{"type", "settings"}, {"refreshQuality", 500}});
+  rig.idle();
+  EXPECT_EQ(lastQualities(), (std::vector<int64_t>{90, 90, 100}));
+
+  const Bytes motion = {0xFF, 0xD8, 1, 0xFF, 0xD9}, crisp = {0xFF, 0xD8, 9, 9, 0xFF, 0xD9};
+  const Bytes next = {0xFF, 0xD8, 2, 0xFF, 0xD9};
+  rig.engine->emitFrame(motion, 64, 48);
+  rig.engine->emitFrame(crisp, 64, 48, false, 90);
+  rig.idle();
+  rig.engine->emitFrame(motion, 64, 48, true);
+  rig.idle();
+  EXPECT_EQ(framesOf(rig, plain), (std::vector<Bytes>{motion, motion}));
+  EXPECT_EQ(framesOf(rig, sharp), (std::vector<Bytes>{motion, crisp, crisp}));
+  EXPECT_EQ(framesOf(rig, sharpSkipping), (std::vector<Bytes>{motion, crisp}));
+  EXPECT_EQ(framesOf(rig, other), (std::vector<Bytes>{motion, motion}));
+
+  // A new picture replaces the sharper one for everybody.
+  rig.engine->emitFrame(next, 64, 48);
+  rig.idle();
+  rig.engine->emitFrame(next, 64, 48, true);
+  rig.idle();
+  EXPECT_EQ(framesOf(rig, sharp).back(), next);
+  EXPECT_EQ(framesOf(rig, sharp).size(), 5u);
+
+  // Leaving, and turning it off, change what the engine is told.
+  rig.leave(other);
+  rig.idle();
+  EXPECT_EQ(lastQualities(), (std::vector<int64_t>{90, 90}));
+  rig.send(sharp, {{"type", "settings"}, {"refreshQuality", nullptr}});
+  rig.idle();
+  EXPECT_EQ(lastQualities(), (std::vector<int64_t>{90}));
+}
+
 TEST_F(ViewerSessions, LosingTheLinkDropsEveryViewer) {
   test::StderrCapture capture;
   TestViewer a, b;

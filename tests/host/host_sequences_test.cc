@@ -3,8 +3,10 @@
 // relay socket). Shows that no viewer, no relay message and no ping waits for a blocking call.
 #include <gtest/gtest.h>
 
+#include "kit/base/base64.h"
 #include "kit/capture/host_engine.h"
 #include "kit/fabric/host_engine_adapter.h"
+#include "tests/capture/test_pictures.h"
 #include "tests/fabric/fabric_test_rig.h"
 #include "tests/support/fake_capture.h"
 #include "tests/support/manual_scheduler.h"
@@ -123,6 +125,60 @@ TEST(HostSequences, AViewerKeyingWhileFramesFlowIsGreetedFirst) {
     EXPECT_EQ(firstOf(later, "you"), 0u);
     rig.leave(later);
   }
+}
+
+// A still screen, the real engine behind the fabric client: the browser viewer's wishes
+// ("skipUnchanged", "refreshQuality": 90) get it the picture, the sharper picture once it has
+// stood still for 200 ms, and then that picture once every 2 s; a viewer that asks for
+// nothing gets the same picture on every tick, as always.
+TEST(HostSequences, AStillScreenGoesToAViewerThatSkipsUnchangedFramesEveryTwoSeconds) {
+  auto scheduler = ManualScheduler::make();
+  FakeCapturePlatform fake;
+  fake.displays->displays = {{1, {0, 0, 320, 200}}};
+  fake.displays->main = 1;
+  fake.prepare = [](FakeFrameSource& s) { s.image = imageOf(desktopPixels(320, 200), 320, 200); };
+  HostEngine::Platform platform;
+  platform.capture = fake.platform();
+  platform.poster = std::make_shared<RecordingEventPoster>();
+  platform.pasteboard = std::make_shared<InstantPasteboard>();
+  platform.scheduler = scheduler;
+  auto engine = HostEngine::make(0, std::move(platform));
+  FabricRig rig(testConfig(), scheduler, fabricEngineFor(engine));
+  ASSERT_NO_FATAL_FAILURE(rig.connect());
+  auto pictures = [&](TestViewer& v) {
+    std::vector<std::string> out;
+    for (const auto& f : rig.received(v, "frame")) out.push_back(f["data"].get<std::string>());
+    return out;
+  };
+
+  TestViewer plain, browser;
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(plain, 1, "owner"));
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(browser, 2, "viewer"));
+  rig.send(browser,
+           {{"type", "settings"}, {"fps", 10}, {"skipUnchanged", true}, {"refreshQuality", 90}});
+  ASSERT_TRUE(rig.waitFor(browser, "fps-applied"));
+  ASSERT_TRUE(rig.waitFor(browser, "frame"));  // the capture stream is up
+  rig.advance(300ms);
+  rig.idle();
+  auto seen = pictures(browser);
+  ASSERT_GE(seen.size(), 2u);
+  const std::string sharp = seen.back();
+  EXPECT_GT(Base64::decode(sharp)->size(), Base64::decode(seen.front())->size())
+      << "the last one is the sharper picture";
+
+  const size_t before = seen.size();
+  rig.advance(1800ms);
+  rig.idle();
+  EXPECT_EQ(pictures(browser).size(), before) << "nothing while the picture stands still";
+  rig.advance(400ms);
+  rig.idle();
+  seen = pictures(browser);
+  ASSERT_EQ(seen.size(), before + 1);
+  EXPECT_EQ(seen.back(), sharp) << "the keep-alive shows the sharper picture";
+
+  auto plainSeen = pictures(plain);
+  EXPECT_GE(plainSeen.size(), 25u) << "a frame on every tick";
+  for (const auto& p : plainSeen) EXPECT_EQ(p, plainSeen.front());
 }
 
 }  // namespace

@@ -23,6 +23,31 @@ std::optional<CaptureError> FakeFrameSource::start() {
   return startError;
 }
 
+namespace {
+
+class FakeDetector : public ChangeDetector {
+ public:
+  explicit FakeDetector(std::shared_ptr<FakeDamage> damage) : damage_(std::move(damage)) {}
+  ScreenChanges take() override {
+    ++damage_->takes;
+    ScreenChanges changes;
+    if (first_) {
+      first_ = false;
+      changes.everything = true;
+    } else if (!damage_->queued.empty()) {
+      changes = damage_->queued.front();
+      damage_->queued.pop_front();
+    }
+    return changes;
+  }
+
+ private:
+  std::shared_ptr<FakeDamage> damage_;
+  bool first_ = true;
+};
+
+}  // namespace
+
 CapturePlatform FakeCapturePlatform::platform() {
   CapturePlatform p;
   p.displays = displays;
@@ -37,6 +62,13 @@ CapturePlatform FakeCapturePlatform::platform() {
   p.streamSource = make("stream");
   p.screenshotSource = make("screenshot");
   p.now = [this] { return now; };
+  if (damage) {
+    p.changeDetector = [damage =
+                            damage](const ScreenArea& area) -> std::unique_ptr<ChangeDetector> {
+      damage->madeFor.push_back(area);
+      return std::make_unique<FakeDetector>(damage);
+    };
+  }
   return p;
 }
 

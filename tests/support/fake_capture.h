@@ -1,10 +1,11 @@
 #pragma once
 // Fakes of the capture platform for unit tests: displays with settable bounds, frame sources
-// that count their calls and hand out whatever image the test gives them, and a clock the
-// test moves by hand. One thread at a time: the capture thread of the engine takes turns with
-// its frame loop, and the test looks once both have handed over.
+// that count their calls and hand out whatever image the test gives them, damage reports the
+// test scripts, and a clock the test moves by hand. One thread at a time: the capture thread of the
+// engine takes turns with its frame loop, and the test looks once both have handed over.
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -43,17 +44,38 @@ class FakeFrameSource : public FrameSource {
   int starts = 0;
   int stops = 0;
   std::vector<int> frameRates;
+  int grabs = 0;  // latestImage() calls
 
   std::optional<CaptureError> start() override;
   void stop() override { ++stops; }
-  ImageRef latestImage() override { return image; }
+  ImageRef latestImage() override {
+    ++grabs;
+    return image;
+  }
   void setFrameRate(int fps) override { frameRates.push_back(fps); }
 };
 
+// The system's change detector as the test scripts it: every take() returns the next queued
+// report, "nothing changed" when none is queued; the first take() of each detector made
+// reports everything, as the X server's does.
+struct FakeDamage {
+  std::deque<ScreenChanges> queued;
+  std::vector<ScreenArea> madeFor;  // the area of every detector made, oldest first
+  int takes = 0;
+
+  void queue(ChangeRect rect) {
+    ScreenChanges changes;
+    changes.rects.push_back(rect);
+    queued.push_back(changes);
+  }
+};
+
 // A whole platform of fakes; `sources` lists every source made, oldest first. `prepare` may
-// adjust a source as it is made (give it an image, make it fail).
+// adjust a source as it is made (give it an image, make it fail). With `damage` set the
+// platform has a change detector; without, the capturer compares frames.
 struct FakeCapturePlatform {
   std::shared_ptr<FakeDisplays> displays = std::make_shared<FakeDisplays>();
+  std::shared_ptr<FakeDamage> damage;
   std::vector<std::shared_ptr<FakeFrameSource>> sources;
   std::function<void(FakeFrameSource&)> prepare;
   CapturePlatform::Clock::time_point now{std::chrono::hours(1000)};

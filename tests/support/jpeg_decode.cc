@@ -4,7 +4,7 @@
 
 namespace cvl::test {
 
-ImageRef decodeJpeg(const std::vector<uint8_t>& jpeg) {
+ImageRef decodeJpeg(std::span<const uint8_t> jpeg) {
   tjhandle handle = tjInitDecompress();
   if (!handle) return nullptr;
   int width = 0, height = 0, subsampling = 0, colorspace = 0;

@@ -1,5 +1,6 @@
 #include "kit/capture/x11/capture_platform_x11.h"
 
+#include "kit/capture/x11/damage_change_detector_x11.h"
 #include "kit/capture/x11/display_services_x11.h"
 #include "kit/capture/x11/pasteboard_x11.h"
 #include "kit/capture/x11/xgetimage_screenshot_source.h"
@@ -13,6 +14,11 @@ CapturePlatform x11CapturePlatform() {
   platform.streamSource = [](DisplayId id) { return std::make_shared<XShmStreamSource>(id); };
   platform.screenshotSource = [](DisplayId id) {
     return std::make_shared<XGetImageScreenshotSource>(id);
+  };
+  platform.changeDetector = [](const ScreenArea& area) {
+    return x11::makeDamageChangeDetector({static_cast<int>(area.x), static_cast<int>(area.y),
+                                          static_cast<int>(area.width),
+                                          static_cast<int>(area.height)});
   };
   return platform;
 }

@@ -2,11 +2,8 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,8 +18,8 @@
 namespace cvl {
 namespace {
 
-// The mailbox holds one frame, the frame loop one more while it encodes, and the capture
-// thread writes a third; a fourth covers a slow reader. Beyond that a tick is skipped.
+// The frame the capturer keeps (and compares with), the one being grabbed, and two more for
+// readers that hold on to frames a little longer. Beyond that a grab is skipped.
 constexpr size_t MAX_BUFFERS = 4;
 
 // One frame's memory: a shared-memory XImage the server writes into, or (for frames that
@@ -38,7 +35,7 @@ struct Buffer {
 }  // namespace
 
 // One started stream: its own X connection, the captured rectangle and the frame buffers.
-// Shared by the capture thread and by every frame still referenced, so that it (and the
+// Shared by the source and by every frame still referenced, so that it (and the
 // connection the shared memory is attached to) goes only after the last frame.
 struct XShmStreamSource::Session {
   Display* display = nullptr;
@@ -53,7 +50,7 @@ struct XShmStreamSource::Session {
 
   std::mutex poolMutex;    // guards freeList only; frames are released from any thread
   std::vector<Buffer*> freeList;
-  std::vector<std::unique_ptr<Buffer>> buffers;  // capture thread only (and the destructor)
+  std::vector<std::unique_ptr<Buffer>> buffers;  // the grabbing thread only (and the destructor)
 
   ~Session() {
     clearBuffers();
@@ -242,164 +239,93 @@ static std::shared_ptr<XShmStreamSource::Session> openSession(DisplayId id, std:
   return session;
 }
 
-XShmStreamSource::XShmStreamSource(DisplayId displayId) : displayId_(displayId) {
-  if (pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0) wakeFds_[0] = wakeFds_[1] = -1;
-}
+XShmStreamSource::XShmStreamSource(DisplayId displayId) : displayId_(displayId) {}
 
-XShmStreamSource::~XShmStreamSource() {
-  stop();
-  for (int fd : wakeFds_) {
-    if (fd >= 0) close(fd);
-  }
-}
+XShmStreamSource::~XShmStreamSource() { stop(); }
 
 std::optional<CaptureError> XShmStreamSource::start() {
-  stop();
+  std::lock_guard lock(mutex_);
+  session_.reset();
   std::string error;
   auto session = openSession(displayId_, error);
   if (!session) return CaptureError{error};
-
-  char drained[64];
-  while (wakeFds_[0] >= 0 && read(wakeFds_[0], drained, sizeof drained) > 0) {
-  }
-  std::unique_lock lock(controlMutex_);
-  stopping_ = false;
-  firstFrame_ = false;
-  threadError_.reset();
-  thread_ = std::thread([this, session] { run(session); });
-  // No answer within the bound is not an error: the capturer's grace period decides later.
-  wake_.wait_for(lock, START_TIMEOUT, [this] { return firstFrame_ || threadError_; });
-  if (threadError_) {
-    auto e = threadError_;
-    lock.unlock();
-    stop();
-    return e;
-  }
+  // A buffer the server cannot fill shows now, not at the first tick.
+  Buffer* probe = session->acquire(error);
+  if (!probe) return CaptureError{error};
+  session->release(probe);
+  session_ = std::move(session);
+  lastLook_ = std::chrono::steady_clock::now();
+  failures_ = 0;
+  // The first frame; one that fails is not an error: the capturer's grace period decides.
+  grab();
   return std::nullopt;
 }
 
 void XShmStreamSource::stop() {
-  {
-    std::lock_guard lock(controlMutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  if (wakeFds_[1] >= 0) {
-    char c = 1;
-    [[maybe_unused]] auto n = write(wakeFds_[1], &c, 1);
-  }
-  if (thread_.joinable()) thread_.join();
+  std::lock_guard lock(mutex_);
+  // Frames still out keep the session (and its connection) alive until they are dropped.
+  session_.reset();
 }
 
 ImageRef XShmStreamSource::latestImage() {
-  std::lock_guard lock(latestMutex_);
+  std::lock_guard lock(mutex_);
+  if (session_) {
+    if (auto fresh = grab()) return fresh;
+  }
   return latest_;
 }
 
-void XShmStreamSource::setFrameRate(int fps) { fps_ = std::clamp(fps, 1, 60); }
+void XShmStreamSource::setFrameRate(int) {}
 
-void XShmStreamSource::publish(ImageRef image) {
-  ImageRef old;
-  {
-    std::lock_guard lock(latestMutex_);
-    old = std::exchange(latest_, std::move(image));
-  }
-  // `old` is released here, outside the lock: dropping it may return a buffer to the pool.
-}
-
-void XShmStreamSource::run(std::shared_ptr<Session> session) {
-  using Clock = std::chrono::steady_clock;
-  auto next = Clock::now();
-  auto lastLook = next;
-  bool delivered = false;
-  int failures = 0;
-  for (;;) {
-    Session& s = *session;
-    std::string error;
-    Buffer* out = s.acquire(error);
-    if (out) {
-      Buffer* target = s.scaled() ? s.grabBuffer.get() : out;
-      if (XShmGetImage(s.display, s.root, target->image, s.rect.x, s.rect.y, AllPlanes)) {
-        failures = 0;
-        if (s.cursor) {
-          x11::drawCursor(s.display, target->data, target->stride, s.rect.width,
-                          s.rect.height, s.rect.x, s.rect.y);
-        }
-        bool ok = true;
-        if (s.scaled()) {
-          Image full(s.rect.width, s.rect.height, target->stride, target->data, nullptr);
-          ok = scaleInto(full, out->data, out->stride, s.frameSize.width, s.frameSize.height);
-        }
-        if (ok) {
-          std::shared_ptr<const void> owner(out, [session](const void* b) {
-            session->release(static_cast<Buffer*>(const_cast<void*>(b)));
-          });
-          publish(Image::wrap(s.frameSize.width, s.frameSize.height, out->stride, out->data,
-                              std::move(owner),
-                              ScreenArea{double(s.rect.x), double(s.rect.y),
-                                         double(s.rect.width), double(s.rect.height)}));
-          out = nullptr;
-          if (!delivered) {
-            delivered = true;
-            std::lock_guard lock(controlMutex_);
-            firstFrame_ = true;
-            wake_.notify_all();
-          }
-        }
-      } else {
-        x11::takeError();
-        ++failures;
-      }
-      if (out) s.release(out);
-    } else if (!error.empty()) {
-      if (!delivered) {
-        std::lock_guard lock(controlMutex_);
-        threadError_ = CaptureError{error};
-        wake_.notify_all();
-        return;
-      }
-      ++failures;
-    }
-    auto interval = std::chrono::microseconds(1'000'000 / fps_.load());
-    next += interval;
-    if (next < Clock::now()) next = Clock::now();  // fell behind: merge the missed ticks
-
-    // Until the next frame is due, sleep on the connection and the stop pipe: the server
-    // announces a new resolution or a monitor added or removed at once (RandR), and the
-    // capture area is rebuilt then. Monitors a client defines come without notice, so the
-    // area is also looked at once a second, and after grabs that failed.
-    bool announced = false;
-    for (;;) {
-      {
-        std::lock_guard lock(controlMutex_);
-        if (stopping_) return;
-      }
-      if (session->layoutAnnounced()) {
-        announced = true;
-        break;
-      }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now());
-      if (left.count() <= 0) break;
-      pollfd fds[2] = {{ConnectionNumber(session->display), POLLIN, 0},
-                       {wakeFds_[0], POLLIN, 0}};
-      poll(fds, 2, static_cast<int>(left.count()) + 1);
-    }
-    auto now = Clock::now();
-    if (announced || failures % 10 == 1 || now - lastLook >= std::chrono::seconds(1)) {
-      lastLook = now;
-      // Frames still out keep the old session (and its connection) alive until dropped.
-      auto area = captureArea(session->display, displayId_);
-      const x11::Monitor& r = session->rect;
-      if (area && (area->x != r.x || area->y != r.y || area->width != r.width ||
-                   area->height != r.height)) {
-        std::string e;
-        if (auto fresh = openSession(displayId_, e)) {
-          session = std::move(fresh);
-          next = Clock::now();  // a frame of the new area at once
-        }
-      }
+ImageRef XShmStreamSource::grab() {
+  // The server announces a new resolution or a monitor added or removed (RandR); monitors a
+  // client defines come without notice, so the area is also looked at once a second, and
+  // after grabs that failed.
+  auto now = std::chrono::steady_clock::now();
+  if (session_->layoutAnnounced() || failures_ % 10 == 1 || now - lastLook_ >= AREA_LOOK_INTERVAL) {
+    lastLook_ = now;
+    auto area = captureArea(session_->display, displayId_);
+    const x11::Monitor& r = session_->rect;
+    if (area &&
+        (area->x != r.x || area->y != r.y || area->width != r.width || area->height != r.height)) {
+      std::string e;
+      if (auto fresh = openSession(displayId_, e)) session_ = std::move(fresh);
     }
   }
+
+  Session& s = *session_;
+  std::string error;
+  Buffer* out = s.acquire(error);
+  if (!out) {
+    ++failures_;
+    return nullptr;  // every buffer still held by readers, or none can be made
+  }
+  Buffer* target = s.scaled() ? s.grabBuffer.get() : out;
+  if (!XShmGetImage(s.display, s.root, target->image, s.rect.x, s.rect.y, AllPlanes)) {
+    x11::takeError();
+    ++failures_;
+    s.release(out);
+    return nullptr;
+  }
+  failures_ = 0;
+  if (s.cursor) {
+    x11::drawCursor(s.display, target->data, target->stride, s.rect.width, s.rect.height, s.rect.x,
+                    s.rect.y);
+  }
+  if (s.scaled()) {
+    Image full(s.rect.width, s.rect.height, target->stride, target->data, nullptr);
+    if (!scaleInto(full, out->data, out->stride, s.frameSize.width, s.frameSize.height)) {
+      s.release(out);
+      return nullptr;
+    }
+  }
+  std::shared_ptr<const void> owner(out, [session = session_](const void* b) {
+    session->release(static_cast<Buffer*>(const_cast<void*>(b)));
+  });
+  latest_ = Image::wrap(
+      s.frameSize.width, s.frameSize.height, out->stride, out->data, std::move(owner),
+      ScreenArea{double(s.rect.x), double(s.rect.y), double(s.rect.width), double(s.rect.height)});
+  return latest_;
 }
 
 }  // namespace cvl
