@@ -1,7 +1,8 @@
-// The frame path on X11: one XShm grab with the cursor (the capture thread's work per frame),
-// the two downscales, JPEG at quality 60 (4:2:0) for 1080p and 720p, and the whole
-// ScreenCapturer::grab. WholeFrame counts the CPU time of the whole process per captured and
-// encoded frame; compare_ffmpeg.py sets it against ffmpeg's x11grab + mjpeg on the same screen.
+// The frame path on X11: one XShm grab with the cursor, the two downscales, JPEG at quality 60
+// (4:2:0) for 1080p and 720p (the row encoder, and TurboJPEG's whole encode for reference),
+// ScreenCapturer::grab on a still screen, and a frame of a screen that changed entirely.
+// WholeFrame counts the CPU time of the whole process per captured and encoded frame;
+// compare_ffmpeg.py sets it against ffmpeg's x11grab + mjpeg on the same screen.
 //
 // Starts its own Xvfb at 1920x1080 with desktop-like content (text, gradients, a photo-like
 // picture), or paints and uses the server in CVL_BENCH_DISPLAY. `--paint-only` paints and
@@ -22,13 +23,15 @@
 #include <string>
 #include <thread>
 
-#include "kit/capture/jpeg_encoder.h"
+#include "kit/capture/frame_size.h"
+#include "kit/capture/row_jpeg_encoder.h"
 #include "kit/capture/scaler.h"
 #include "kit/capture/screen_capturer.h"
 #include "kit/capture/x11/capture_platform_x11.h"
 #include "kit/capture/x11/cursor_x11.h"
 #include "kit/capture/x11/xgetimage_screenshot_source.h"
 #include "kit/capture/x11/xshm_stream_source.h"
+#include "tests/support/turbojpeg_reference.h"
 #include "tests/support/xvfb_server.h"
 
 namespace {
@@ -160,10 +163,10 @@ void BM_Jpeg(benchmark::State& state) {
   ImageRef source = screenshot();
   int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
   if (w != source->width()) source = scaleImage(*source, w, h);
-  JpegEncoder encoder;
+  RowJpegEncoder encoder;
   size_t bytes = 0;
   for (auto _ : state) {
-    auto jpeg = encoder.encode(*source, 0.6);
+    auto jpeg = encoder.encode(*source, 60);
     bytes = jpeg->size();
     benchmark::DoNotOptimize(jpeg);
   }
@@ -171,31 +174,30 @@ void BM_Jpeg(benchmark::State& state) {
 }
 BENCHMARK(BM_Jpeg)->Args({1920, 1080})->Args({1280, 720})->Unit(benchmark::kMillisecond);
 
-// The capturer over the real X11 platform, with a handle on its streaming source so that a
-// benchmark can wait for each new frame.
-struct Capture {
-  std::shared_ptr<FrameSource> stream;
-  std::unique_ptr<ScreenCapturer> capturer;
-
-  Capture() {
-    CapturePlatform platform = x11CapturePlatform();
-    auto makeStream = platform.streamSource;
-    platform.streamSource = [this, makeStream](DisplayId id) { return stream = makeStream(id); };
-    capturer = std::make_unique<ScreenCapturer>(0, std::move(platform));
-    capturer->setFrameRate(60);
-    capturer->start();
-  }
-  void waitForNewFrame(const ImageRef& old) {
-    while (stream->latestImage() == old) std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-};
-
-// grab() alone on the newest frame (the frame loop's work per tick).
-void BM_Grab(benchmark::State& state) {
-  Capture capture;
+// TurboJPEG's whole encode of the same planes, without restart markers: the encoder the
+// frame path had before.
+void BM_JpegTurbo(benchmark::State& state) {
+  ImageRef source = screenshot();
+  int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+  if (w != source->width()) source = scaleImage(*source, w, h);
   size_t bytes = 0;
   for (auto _ : state) {
-    auto frame = capture.capturer->grab(state.range(0), 60);
+    auto jpeg = test::turboJpegEncode(*source, 60);
+    bytes = jpeg->size();
+    benchmark::DoNotOptimize(jpeg);
+  }
+  state.counters["jpegBytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_JpegTurbo)->Args({1920, 1080})->Args({1280, 720})->Unit(benchmark::kMillisecond);
+
+// grab() on a still screen: the damage report says nothing changed and the last JPEG is
+// handed on (the frame loop's work per tick while nothing moves).
+void BM_StillGrab(benchmark::State& state) {
+  ScreenCapturer capturer(0, x11CapturePlatform());
+  capturer.start();
+  size_t bytes = 0;
+  for (auto _ : state) {
+    auto frame = capturer.grab(state.range(0), 60);
     if (!frame) {
       state.SkipWithError("no frame");
       break;
@@ -204,23 +206,37 @@ void BM_Grab(benchmark::State& state) {
   }
   state.counters["jpegBytes"] = static_cast<double>(bytes);
 }
-BENCHMARK(BM_Grab)->Arg(0)->Arg(1280)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StillGrab)->Arg(0)->Arg(1280)->Unit(benchmark::kMillisecond);
 
-// One whole frame: the capture thread's grab and cursor for a new frame plus grab(), as CPU
-// time of the whole process.
+// One frame of a screen that changed entirely: the XShm grab with the cursor, the shrink (for
+// 1280) and a whole encode, as CPU time of the whole process.
 void BM_WholeFrame(benchmark::State& state) {
-  Capture capture;
+  XShmStreamSource stream(x11CapturePlatform().displays->mainDisplay());
+  if (stream.start()) {
+    state.SkipWithError("the stream does not start");
+    return;
+  }
+  RowJpegEncoder encoder;
+  int edge = static_cast<int>(state.range(0));
+  std::vector<uint8_t> shrunk;
   size_t bytes = 0;
-  ImageRef last;
   for (auto _ : state) {
-    capture.waitForNewFrame(last);
-    last = capture.stream->latestImage();
-    auto frame = capture.capturer->grab(state.range(0), 60);
-    if (!frame) {
+    ImageRef image = stream.latestImage();
+    PixelSize fitted = fitLongestEdge({image->width(), image->height()}, edge);
+    std::optional<std::span<const uint8_t>> jpeg;
+    if (fitted.width != image->width()) {
+      shrunk.resize(static_cast<size_t>(fitted.width) * 4 * fitted.height);
+      scaleInto(*image, shrunk.data(), fitted.width * 4, fitted.width, fitted.height);
+      jpeg = encoder.encode(
+          Image(fitted.width, fitted.height, fitted.width * 4, shrunk.data(), nullptr), 60);
+    } else {
+      jpeg = encoder.encode(*image, 60);
+    }
+    if (!jpeg) {
       state.SkipWithError("no frame");
       break;
     }
-    bytes = frame->jpeg.size();
+    bytes = jpeg->size();
   }
   state.counters["jpegBytes"] = static_cast<double>(bytes);
 }

@@ -18,16 +18,16 @@ import sys
 STAGES = [
     ("cursor", r"drawCursor|XFixesGetCursorImage"),
     ("change detection", r"FrameComparer|ChangeDetector|markRows|XDamage"),
-    ("scale", r"scaleInto|ARGBScale|ScaleARGB|ScaleRowDown|ScaleFilter"),
+    ("scale", r"scaleInto|scaleRowsInto|scaleMarkedRows|ARGBScale|ScaleARGB|ScaleRowDown|ScaleFilter"),
     ("colour conversion", r"convertToJpegYuv420|ARGBToJ420|ARGBTo(UV|Y)JRow"),
-    ("encode", r"tjCompress|JpegEncoder::encode|libturbojpeg|RowJpegEncoder|libjpeg\.so"),
-    ("grab", r"XShmGetImage|XShmStreamSource|_XReply|xcb_"),
+    ("encode", r"tjCompress|libturbojpeg|RowJpegEncoder|findRestartSegments|libjpeg\.so"),
+    ("grab", r"XShmGetImage|XShmStreamSource|XGetImage"),
     ("base64", r"Base64::"),
     ("seal (AES-GCM)", r"aesGcmSeal|Channel::seal|libcrypto|EVP_"),
-    ("frame assembly per viewer", r"sealAndSendNow|sendFrame"),
-    ("JSON / frame message", r"broadcastFrame|offerFrame|nlohmann"),
+    ("frame assembly per viewer", r"sealAndSendNow|sealAndSendFrame|writeSealedRelayFrame|sendFrame|sendShared"),
+    ("JSON / frame message", r"broadcastFrame|offerFrame|writeFramePlaintext|writeFrame|nlohmann"),
     ("WebSocket write", r"beast|BeastConnection|websocket|reactive_socket|socket_ops"),
-    ("frame loop other", r"HostEngine::tick|ScreenCapturer::grab"),
+    ("frame loop other", r"HostEngine::tick|HostEngine::produceFrame|ScreenCapturer::grab"),
 ]
 KERNEL_KINDS = [
     ("kernel: page faults", r"page_fault|handle_mm_fault|do_anonymous_page|clear_page"),
