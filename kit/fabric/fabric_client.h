@@ -115,6 +115,9 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
   uint64_t framesWritten() const { return framesWritten_.load(); }
   // Blocks until framesWritten() differs from `seen`.
   void waitFramesWritten(uint64_t seen) const { framesWritten_.wait(seen); }
+  // How many "frame" messages are kept for the picture standing still (the last frame and the
+  // sharper ones); for diagnostics and tests.
+  size_t frameMessagesKept();
 
  private:
   FabricClient(FabricConfig config, std::shared_ptr<FabricEngine> engine, Options options);

@@ -437,6 +437,17 @@ void FabricClient::broadcastFrame(const FabricEngine::Frame& frame) {
   if (frame.refreshQuality != 0) {
     // The sharper frame of a still picture, for the viewers that asked for this quality.
     auto sharp = writeFrame(frame);
+    // One kept per quality, and only for the qualities viewers still ask for: a viewer that
+    // changes its wish over and over while the screen stands still piles nothing up.
+    std::vector<int64_t> asked;
+    for (const auto& v : viewers) {
+      std::lock_guard guard(v->frameMutex);
+      asked.push_back(v->refreshQuality);
+    }
+    std::erase_if(sharpFrames_, [&](const auto& kept) {
+      return kept.first == frame.refreshQuality ||
+             std::find(asked.begin(), asked.end(), kept.first) == asked.end();
+    });
     sharpFrames_.emplace_back(frame.refreshQuality, sharp);
     for (const auto& v : viewers) {
       {
@@ -470,6 +481,11 @@ void FabricClient::broadcastFrame(const FabricEngine::Frame& frame) {
     }
     offerFrame(v, message);
   }
+}
+
+size_t FabricClient::frameMessagesKept() {
+  std::lock_guard frames(framesMutex_);
+  return (lastFrame_ ? 1 : 0) + sharpFrames_.size();
 }
 
 void FabricClient::offerFrame(const std::shared_ptr<ViewerConn>& viewer,

@@ -630,6 +630,29 @@ TEST_F(ViewerSessions, RefreshFramesGoToTheViewersThatAskedForThem) {
   EXPECT_EQ(lastQualities(), (std::vector<int64_t>{90}));
 }
 
+// A viewer that changes its refresh quality over and over while the screen stands still gets
+// each sharper frame, but the client keeps only the ones still asked for: no pile of frames.
+TEST_F(ViewerSessions, ChangingTheRefreshQualityOnAStillScreenKeepsNoPileOfFrames) {
+  TestViewer viewer;
+  ASSERT_NO_FATAL_FAILURE(rig.joinAndKey(viewer, 1, "owner"));
+  const Bytes motion = {0xFF, 0xD8, 1, 0xFF, 0xD9}, crisp = {0xFF, 0xD8, 9, 9, 0xFF, 0xD9};
+  rig.engine->emitFrame(motion, 64, 48);
+  rig.idle();
+  for (int i = 0; i < 40; ++i) {
+    const int64_t quality = 90 + i % 3;
+    rig.send(viewer, {{"type", "settings"}, {"refreshQuality", quality}});
+    rig.idle();
+    rig.engine->emitFrame(crisp, 64, 48, false, quality);
+    rig.idle();
+    rig.engine->emitFrame(motion, 64, 48, true);
+    rig.idle();
+  }
+  auto frames = framesOf(rig, viewer);
+  ASSERT_EQ(frames.size(), 1u + 2 * 40);
+  EXPECT_EQ(frames.back(), crisp) << "the sharper picture stands";
+  EXPECT_EQ(rig.client->frameMessagesKept(), 2u) << "the last frame and one sharper one";
+}
+
 TEST_F(ViewerSessions, LosingTheLinkDropsEveryViewer) {
   test::StderrCapture capture;
   TestViewer a, b;
