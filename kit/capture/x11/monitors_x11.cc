@@ -1,32 +1,9 @@
+#include "kit/capture/x11/monitors_x11.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
-#include <mutex>
-
-#include "kit/capture/x11/monitors_x11.h"
-
 namespace cvl::x11 {
-namespace {
-
-thread_local int lastError = 0;
-
-int recordError(Display*, XErrorEvent* event) {
-  lastError = event->error_code;
-  return 0;
-}
-
-}  // namespace
-
-void installErrorHandler() {
-  static std::once_flag once;
-  std::call_once(once, [] { XSetErrorHandler(recordError); });
-}
-
-int takeError() {
-  int e = lastError;
-  lastError = 0;
-  return e;
-}
 
 std::vector<Monitor> queryMonitors(Display* display) {
   std::vector<Monitor> result;

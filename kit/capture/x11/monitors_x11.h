@@ -10,12 +10,6 @@ struct _XDisplay;
 
 namespace cvl::x11 {
 
-// Xlib's default handlers end the process on any protocol error; this installs, once per
-// process, one that records the error on the calling thread instead.
-void installErrorHandler();
-// The error code recorded on this thread since the last call (0 when none), then clears it.
-int takeError();
-
 // One active monitor in root-window coordinates.
 struct Monitor {
   DisplayId id = 0;

@@ -1,3 +1,5 @@
+#include "kit/capture/x11/xshm_stream_source.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
@@ -9,11 +11,11 @@
 #include <chrono>
 #include <utility>
 
+#include "kit/base/x11/x11_connection.h"
 #include "kit/capture/frame_size.h"
 #include "kit/capture/scaler.h"
 #include "kit/capture/x11/cursor_x11.h"
 #include "kit/capture/x11/monitors_x11.h"
-#include "kit/capture/x11/xshm_stream_source.h"
 
 namespace cvl {
 namespace {
@@ -38,7 +40,8 @@ struct Buffer {
 // Shared by the source and by every frame still referenced, so that it (and the
 // connection the shared memory is attached to) goes only after the last frame.
 struct XShmStreamSource::Session {
-  Display* display = nullptr;
+  X11Connection connection;
+  Display* display = nullptr;  // connection.get()
   Window root = 0;
   Visual* visual = nullptr;
   int depth = 0;
@@ -52,10 +55,7 @@ struct XShmStreamSource::Session {
   std::vector<Buffer*> freeList;
   std::vector<std::unique_ptr<Buffer>> buffers;  // the grabbing thread only (and the destructor)
 
-  ~Session() {
-    clearBuffers();
-    if (display) XCloseDisplay(display);
-  }
+  ~Session() { clearBuffers(); }
 
   bool scaled() const { return static_cast<bool>(grabBuffer); }
 
@@ -107,10 +107,10 @@ struct XShmStreamSource::Session {
     }
     b->image->data = b->shm.shmaddr;
     b->shm.readOnly = False;
-    x11::takeError();
+    X11ErrorTrap::take();
     XShmAttach(display, &b->shm);
     XSync(display, False);
-    if (x11::takeError() != 0) {
+    if (X11ErrorTrap::take() != 0) {
       XDestroyImage(b->image);
       shmdt(b->shm.shmaddr);
       error = "the X server cannot attach shared memory";
@@ -207,8 +207,8 @@ std::optional<x11::Monitor> captureArea(Display* display, DisplayId id) {
 // A new session on its own connection, capturing `id` (or the first monitor).
 static std::shared_ptr<XShmStreamSource::Session> openSession(DisplayId id, std::string& error) {
   auto session = std::make_shared<XShmStreamSource::Session>();
-  x11::installErrorHandler();
-  session->display = XOpenDisplay(nullptr);
+  session->connection = X11Connection::open();
+  session->display = session->connection.get();
   if (!session->display) {
     error = "cannot open the X display";
     return nullptr;
@@ -302,7 +302,7 @@ ImageRef XShmStreamSource::grab() {
   }
   Buffer* target = s.scaled() ? s.grabBuffer.get() : out;
   if (!XShmGetImage(s.display, s.root, target->image, s.rect.x, s.rect.y, AllPlanes)) {
-    x11::takeError();
+    X11ErrorTrap::take();
     ++failures_;
     s.release(out);
     return nullptr;
