@@ -35,6 +35,14 @@ void appendU64BE(Bytes& out, uint64_t value) {
   for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
+// A message that cannot be sealed (the channel's send counter is spent, or the cipher failed)
+// is dropped. The normal log stays quiet about it, since it can only repeat for that viewer
+// until it connects again; the verbose log says it.
+void logDroppedSeal(uint32_t clientId, const std::exception& error) {
+  Log::vlog("[fabric] client " + std::to_string(clientId) + ": a message could not be sealed (" +
+            error.what() + ") \u2014 dropped");
+}
+
 }  // namespace
 
 // ---- The viewer map ----
@@ -191,7 +199,7 @@ void FabricClient::handleHello(const std::shared_ptr<ViewerConn>& viewer, const 
   std::shared_ptr<Channel> channel;
   try {
     channel = viewer->hs.complete(body);
-  } catch (...) {
+  } catch (const std::exception&) {
     dropViewer(viewer->clientId, "bad-key", viewer);
     return;
   }
@@ -265,7 +273,7 @@ void FabricClient::handleMessage(const std::shared_ptr<ViewerConn>& viewer,
           self->broadcastJSON({{"type", "fps-applied"},
                                {"asked", applied->asked},
                                {"applied", applied->applied},
-                               {"ceiling", 30}});
+                               {"ceiling", applied->ceiling}});
         });
   } else if (type == "viewonly") {
     engine_->setViewOnly(VM::boolean(message, "on"), [weak](bool on) {
@@ -365,14 +373,15 @@ void FabricClient::sealAndSendNow(const std::shared_ptr<ViewerConn>& viewer,
   Envelope envelope;
   try {
     envelope = viewer->chan->seal(plaintext);
-  } catch (...) {
+  } catch (const std::exception& e) {
+    logDroppedSeal(viewer->clientId, e);
     if (done) done();
     return;
   }
   // The relay frame around the encoded envelope, built in one buffer (frames are large):
   //   01 | client id (4) | 02 | n (8) | c
   Bytes frame;
-  frame.reserve(6 + ENVELOPE_COUNTER_SIZE + envelope.c.size());
+  frame.reserve(SEALED_FRAME_HEADER_SIZE + envelope.c.size());
   frame.push_back(RelayOp::dataBin);
   appendU32BE(frame, viewer->clientId);
   frame.push_back(FabricTag::sealed);
@@ -519,7 +528,8 @@ void FabricClient::sealAndSendFrame(const std::shared_ptr<ViewerConn>& viewer,
   try {
     // Sealed straight into the viewer's own buffer; the socket writes it from there.
     writeSealedRelayFrame(*viewer->chan, viewer->clientId, plaintext.bytes(), viewer->frameOut);
-  } catch (...) {
+  } catch (const std::exception& e) {
+    logDroppedSeal(viewer->clientId, e);
     return done();
   }
   {
