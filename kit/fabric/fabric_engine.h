@@ -44,6 +44,7 @@ class FabricEngine {
   struct FpsApplied {
     int64_t asked = 0;
     int64_t applied = 0;
+    int64_t ceiling = 0;  // the highest rate the engine applies
     bool operator==(const FpsApplied&) const = default;
   };
 

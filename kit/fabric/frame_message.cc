@@ -36,15 +36,14 @@ void writeFramePlaintext(std::span<const uint8_t> jpeg, int64_t width, int64_t h
   out.push_back('}');
 }
 
-void writeSealedRelayFrame(Channel& channel, uint32_t clientId,
-                           std::span<const uint8_t> plaintext, ReusableBuffer& out) {
-  constexpr size_t HEADER = 1 + 4 + 1 + 8;
+void writeSealedRelayFrame(Channel& channel, uint32_t clientId, std::span<const uint8_t> plaintext,
+                           ReusableBuffer& out) {
   out.clear();
-  out.resizeUninitialised(HEADER + plaintext.size() + crypto::GCM_TAG_SIZE);
+  out.resizeUninitialised(SEALED_FRAME_HEADER_SIZE + plaintext.size() + crypto::GCM_TAG_SIZE);
   uint8_t* p = out.data();
   uint64_t n = 0;
   try {
-    n = channel.sealTo(plaintext, p + HEADER);
+    n = channel.sealTo(plaintext, p + SEALED_FRAME_HEADER_SIZE);
   } catch (...) {
     out.clear();
     throw;

@@ -15,10 +15,17 @@
 #include <span>
 
 #include "kit/base/reusable_buffer.h"
+#include "kit/e2e/envelope.h"
+#include "kit/fabric/relay_frame.h"
 
 namespace cvl {
 
 class Channel;
+
+// What comes before the ciphertext in a sealed relay frame: the data frame's header, the tag
+// and the counter.
+inline constexpr size_t SEALED_FRAME_HEADER_SIZE =
+    DATA_FRAME_HEADER_SIZE + 1 + ENVELOPE_COUNTER_SIZE;
 
 void writeFramePlaintext(std::span<const uint8_t> jpeg, int64_t width, int64_t height,
                          ReusableBuffer& out);

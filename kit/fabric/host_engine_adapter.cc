@@ -23,7 +23,7 @@ class HostEngineAdapter final : public FabricEngine {
                            [done = std::move(done)](std::optional<HostEngine::FpsPair> pair) {
                              if (!done) return;
                              if (!pair) return done(std::nullopt);
-                             done(FpsApplied{pair->first, pair->second});
+                             done(FpsApplied{pair->first, pair->second, HostEngine::MAX_FPS});
                            });
   }
   void monitorsMessage(Reply<nlohmann::json> done) override {

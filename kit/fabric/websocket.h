@@ -16,6 +16,7 @@
 // "cvl.fabric.socket-write").
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +27,9 @@
 #include <vector>
 
 namespace cvl {
+
+// A close frame's payload is at most 125 bytes, two of them the code: a longer reason is cut.
+inline constexpr std::size_t MAX_CLOSE_REASON_SIZE = 123;
 
 // A parsed ws:// or wss:// URL.
 struct WebSocketUrl {

@@ -87,7 +87,7 @@ class Connection {
 template <typename NextLayer>
 class BeastConnection : public Connection,
                         public std::enable_shared_from_this<BeastConnection<NextLayer>> {
-  static constexpr bool kTls = !std::is_same_v<NextLayer, beast::tcp_stream>;
+  static constexpr bool USES_TLS = !std::is_same_v<NextLayer, beast::tcp_stream>;
 
  public:
   BeastConnection(WebSocketUrl url, WebSocketOptions options,
@@ -177,7 +177,7 @@ class BeastConnection : public Connection,
       failAll(makeError("cancelled"));
       if (wasOpen && isSendableCloseCode(code)) {
         closeReason_.code = code;
-        closeReason_.reason = beast::string_view(reason).substr(0, 123);
+        closeReason_.reason = beast::string_view(reason).substr(0, MAX_CLOSE_REASON_SIZE);
         state_ = State::closing;
         closeTimer_.expires_after(options_.closeTimeout);
         closeTimer_.async_wait([self = this->shared_from_this()](const error_code& ec) {
@@ -208,7 +208,7 @@ class BeastConnection : public Connection,
   };
 
   websocket::stream<NextLayer> makeStream() {
-    if constexpr (kTls) {
+    if constexpr (USES_TLS) {
       return websocket::stream<NextLayer>(networkContext(), *tls_);
     } else {
       return websocket::stream<NextLayer>(networkContext());
@@ -254,7 +254,7 @@ class BeastConnection : public Connection,
       return fail(makeError("cannot connect to " + hostAndPort() + ": " + describe(ec)));
     }
     lowest().socket().set_option(tcp::no_delay(true));
-    if constexpr (kTls) {
+    if constexpr (USES_TLS) {
       SSL* native = ws_.next_layer().native_handle();
       error_code addrError;
       asio::ip::make_address(url_.host, addrError);
@@ -277,7 +277,7 @@ class BeastConnection : public Connection,
   }
 
   std::string describeTlsFailure(const error_code& ec) {
-    if constexpr (kTls) {
+    if constexpr (USES_TLS) {
       long result = SSL_get_verify_result(ws_.next_layer().native_handle());
       if (result != X509_V_OK) {
         return std::string("TLS certificate rejected: ") + X509_verify_cert_error_string(result);

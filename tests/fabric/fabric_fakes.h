@@ -237,7 +237,8 @@ class FakeEngine : public FabricEngine {
       settings.push_back({fps, quality, maxEdge, monitor});
       if (!fps) return std::nullopt;
       auto asked = static_cast<int64_t>(*fps);
-      return FpsApplied{asked, std::clamp<int64_t>(asked, 1, 30)};
+      constexpr int64_t CEILING = 30;
+      return FpsApplied{asked, std::clamp<int64_t>(asked, 1, CEILING), CEILING};
     });
     answerLater([done, answer] { done(answer); });
   }

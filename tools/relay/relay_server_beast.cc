@@ -1,8 +1,5 @@
 // cvlrelay's listener and connections on Boost.Beast (TCP or TLS), one network thread.
-#include <deque>
-#include <map>
-#include <optional>
-#include <stdexcept>
+#include <openssl/crypto.h>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -12,9 +9,13 @@
 #include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
-#include <openssl/crypto.h>
+#include <deque>
+#include <map>
+#include <optional>
+#include <stdexcept>
 
 #include "kit/diagnostics/log.h"
+#include "kit/fabric/websocket.h"
 #include "tools/relay/relay_hub.h"
 #include "tools/relay/relay_server.h"
 #include "tools/relay/relay_target.h"
@@ -38,8 +39,6 @@ constexpr std::size_t MAX_MESSAGE_SIZE = 16 * 1024 * 1024;
 // An upgrade request carries a few headers and no body.
 constexpr std::uint32_t MAX_REQUEST_HEADER_SIZE = 8 * 1024;
 constexpr std::uint64_t MAX_REQUEST_BODY_SIZE = 1024;
-// A close frame's payload is at most 125 bytes, two of them the code.
-constexpr std::size_t MAX_CLOSE_REASON_SIZE = 123;
 // Beast's spelling of HTTP/1.1.
 constexpr unsigned HTTP_1_1 = 11;
 
