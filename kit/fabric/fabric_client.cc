@@ -14,6 +14,15 @@ namespace cvl {
 
 namespace {
 
+// The completion of a write to the relay: a failed write is only worth a verbose line (the
+// link's own notices say what became of the link), and the sender hears either way.
+auto afterWrite(std::function<void()> done) {
+  return [done = std::move(done)](std::optional<WebSocketError> error) {
+    if (error) Log::vlog("[fabric] send error:", error->description);
+    if (done) done();
+  };
+}
+
 FabricClient::Options withDefaults(FabricClient::Options options) {
   if (!options.scheduler) options.scheduler = Scheduler::system();
   return options;
@@ -281,12 +290,7 @@ void FabricClient::scheduleReconnect(int64_t gen, const std::string& reason) {
 
 void FabricClient::sendToClient(uint32_t clientId, uint8_t tag, std::span<const uint8_t> body,
                                 Done done) {
-  std::shared_ptr<WebSocketTask> task;
-  {
-    std::lock_guard guard(lock_);
-    task = task_;
-  }
-  if (!task) {
+  if (!currentTask()) {
     if (done) done();
     return;
   }
@@ -294,44 +298,33 @@ void FabricClient::sendToClient(uint32_t clientId, uint8_t tag, std::span<const 
 }
 
 void FabricClient::sendFrame(Bytes bytes, Done done) {
-  std::shared_ptr<WebSocketTask> task;
-  {
-    std::lock_guard guard(lock_);
-    task = task_;
-  }
+  auto task = currentTask();
   if (!task) {
     if (done) done();
     return;
   }
   auto frame = std::make_shared<Bytes>(std::move(bytes));
   socketWriteQueue_.async([task, frame, done = std::move(done)]() mutable {
-    task->send(WebSocketMessage::binary(std::move(*frame)),
-               [done = std::move(done)](std::optional<WebSocketError> error) {
-                 if (error) Log::vlog("[fabric] send error:", error->description);
-                 if (done) done();
-               });
+    task->send(WebSocketMessage::binary(std::move(*frame)), afterWrite(std::move(done)));
   });
 }
 
 void FabricClient::sendShared(std::span<const uint8_t> frame, std::shared_ptr<const void> keepAlive,
                               Done done) {
-  std::shared_ptr<WebSocketTask> task;
-  {
-    std::lock_guard guard(lock_);
-    task = task_;
-  }
+  auto task = currentTask();
   if (!task) {
     if (done) done();
     return;
   }
   socketWriteQueue_.async(
       [task, frame, keepAlive = std::move(keepAlive), done = std::move(done)]() mutable {
-        task->sendShared(frame, std::move(keepAlive),
-                         [done = std::move(done)](std::optional<WebSocketError> error) {
-                           if (error) Log::vlog("[fabric] send error:", error->description);
-                           if (done) done();
-                         });
+        task->sendShared(frame, std::move(keepAlive), afterWrite(std::move(done)));
       });
+}
+
+std::shared_ptr<WebSocketTask> FabricClient::currentTask() {
+  std::lock_guard guard(lock_);
+  return task_;
 }
 
 }  // namespace cvl

@@ -134,6 +134,8 @@ class FabricClient : public std::enable_shared_from_this<FabricClient> {
   // Clears the current task and cancels it with `closeCode`, outside the lock; `closed` runs
   // once it is gone.
   void cancelTask(uint16_t closeCode, std::function<void()> closed = nullptr);
+  // The relay connection of the moment; null while there is none.
+  std::shared_ptr<WebSocketTask> currentTask();
   // `done` runs once the frame has been written or dropped.
   void sendToClient(uint32_t clientId, uint8_t tag, std::span<const uint8_t> body,
                     Done done = nullptr);
