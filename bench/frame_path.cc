@@ -4,19 +4,17 @@
 // WholeFrame counts the CPU time of the whole process per captured and encoded frame;
 // compare_ffmpeg.py sets it against ffmpeg's x11grab + mjpeg on the same screen.
 //
-// Starts its own Xvfb at 1920x1080 with desktop-like content (text, gradients, a photo-like
-// picture), or paints and uses the server in CVL_BENCH_DISPLAY. `--paint-only` paints and
-// exits.
-
-#include <benchmark/benchmark.h>
+// Starts its own Xvfb at 1920x1080 with the end-to-end benchmark's desktop picture (text,
+// gradients, a photo-like picture), or paints and uses the server in CVL_BENCH_DISPLAY.
+// `--paint-only` paints and exits.
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <benchmark/benchmark.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -31,6 +29,7 @@
 #include "kit/capture/x11/cursor_x11.h"
 #include "kit/capture/x11/xgetimage_screenshot_source.h"
 #include "kit/capture/x11/xshm_stream_source.h"
+#include "tests/support/child_process.h"
 #include "tests/support/turbojpeg_reference.h"
 #include "tests/support/xvfb_server.h"
 
@@ -43,80 +42,9 @@ constexpr int H = 1080;
 
 std::unique_ptr<test::XvfbServer> server;
 
-uint32_t rgb(int r, int g, int b) {
-  return (std::clamp(r, 0, 255) << 16) | (std::clamp(g, 0, 255) << 8) | std::clamp(b, 0, 255);
-}
-
-// A desktop: a gradient wallpaper, a top bar, a text window, a photo-like picture (smooth
-// shapes with fine grain), a gradient panel and a dock of icons.
-void paintDesktop(Display* d) {
-  std::vector<uint32_t> px(static_cast<size_t>(W) * H);
-  for (int y = 0; y < H; ++y) {
-    for (int x = 0; x < W; ++x) {
-      px[y * W + x] = rgb(30 + x * 60 / W, 60 + y * 80 / H, 120 + (x + y) * 80 / (W + H));
-    }
-  }
-  auto rect = [&](int x0, int y0, int w, int h, uint32_t c) {
-    for (int y = y0; y < y0 + h; ++y)
-      for (int x = x0; x < x0 + w; ++x) px[y * W + x] = c;
-  };
-  rect(0, 0, W, 28, rgb(235, 235, 235));
-  rect(80, 80, 900, 700, rgb(255, 255, 255));  // text window
-  rect(80, 80, 900, 30, rgb(220, 220, 225));
-  // The photo: hills, sky and foliage-like grain.
-  uint32_t seed = 12345;
-  for (int y = 0; y < 540; ++y) {
-    for (int x = 0; x < 760; ++x) {
-      seed = seed * 1664525 + 1013904223;
-      int grain = static_cast<int>((seed >> 24) % 24) - 12;
-      double hill = 300 + 60 * std::sin(x / 90.0) + 30 * std::sin(x / 23.0 + 1);
-      int r, g, b;
-      if (y < hill) {
-        r = 120 + y / 6;
-        g = 170 + y / 8;
-        b = 235;
-      } else {
-        double t = std::sin(x / 7.0) * std::cos(y / 5.0);
-        r = 50 + static_cast<int>(40 * t);
-        g = 110 + static_cast<int>(50 * t) + (y - static_cast<int>(hill)) / 4;
-        b = 40;
-      }
-      px[(y + 120) * W + (x + 1060)] = rgb(r + grain, g + grain, b + grain);
-    }
-  }
-  for (int y = 700; y < 980; ++y)  // gradient panel
-    for (int x = 1060; x < 1820; ++x) px[y * W + x] = rgb((x - 1060) / 3, 80, (y - 700) * 255 / 280);
-  for (int i = 0; i < 12; ++i) rect(560 + i * 68, H - 70, 56, 56, rgb(40 + i * 17, 200 - i * 11, 90 + i * 13));
-
-  Window root = DefaultRootWindow(d);
-  GC gc = XCreateGC(d, root, 0, nullptr);
-  XImage* image = XCreateImage(d, DefaultVisual(d, DefaultScreen(d)), 24, ZPixmap, 0,
-                               reinterpret_cast<char*>(px.data()), W, H, 32, W * 4);
-  XPutImage(d, root, gc, image, 0, 0, 0, 0, W, H);
-  image->data = nullptr;
-  XDestroyImage(image);
-  if (XFontStruct* font = XLoadQueryFont(d, "fixed")) {
-    XSetFont(d, gc, font->fid);
-    XSetForeground(d, gc, 0x202020);
-    const char* words = "The quick brown fox jumps over the lazy dog 0123456789 — lorem ipsum ";
-    for (int line = 0; line < 48; ++line) {
-      std::string text = std::to_string(line + 1) + "  " + words + words;
-      XDrawString(d, root, gc, 96, 130 + line * 13, text.c_str(), static_cast<int>(text.size()));
-    }
-    XDrawString(d, root, gc, 12, 19, "Files  Edit  View  Go  Window  Help", 35);
-    XFreeFont(d, font);
-  }
-  XWarpPointer(d, 0, root, 0, 0, 0, 0, 700, 420);
-  XFreeGC(d, gc);
-  XSync(d, False);
-}
-
+// The desktop picture of the end-to-end benchmark, painted by its probe.
 bool paint() {
-  Display* d = XOpenDisplay(nullptr);
-  if (!d) return false;
-  paintDesktop(d);
-  XCloseDisplay(d);
-  return true;
+  return test::runChild(test::builtProgram("host_e2e_probe"), {.args = {"--paint"}}).status == 0;
 }
 
 ImageRef screenshot() {
