@@ -215,6 +215,10 @@ struct RowJpegEncoder::Impl {
   std::optional<std::span<const uint8_t>> encodeSome(const Image& image, int q,
                                                      std::span<const uint8_t> changed) {
     int w = image.width(), h = image.height();
+    // Every row changed: a whole encode, each row converted once.
+    if (std::all_of(changed.begin(), changed.end(), [](uint8_t c) { return c != 0; })) {
+      return encodeAll(image, q);
+    }
     rowList.clear();
     for (int r = 0; r < rowCount(h); ++r) {
       if (!changed[r]) continue;
@@ -223,7 +227,6 @@ struct RowJpegEncoder::Impl {
     }
     rowsEncoded = static_cast<int>(rowList.size());
     if (rowList.empty()) return frame.bytes();
-    if (rowsEncoded == rowCount(h)) return encodeAll(image, q);
     if (!encodeRows(rowList, w, h, q, partial) ||
         !findRestartSegments(partial.bytes(), partialRows) ||
         partialRows.rows.size() != rowList.size()) {
