@@ -63,7 +63,7 @@ struct Rig {
     auto viewer = client->viewer(1);
     viewer->queue.sync([] {});
     // Without a link the host's hello is not sent anywhere; key the test side directly.
-    peer.complete(viewer->hs.publicKey());
+    peer.complete(viewer->handshake.publicKey());
     client->addClient(2, "viewer");
   }
   std::shared_ptr<QuietEngine> engine;

@@ -194,17 +194,17 @@ void FabricClient::fromClient(uint32_t clientId, std::span<const uint8_t> messag
 
 void FabricClient::handleHello(const std::shared_ptr<ViewerConn>& viewer, const Bytes& body) {
   // Only the first hello of a live record counts.
-  if (viewer->gone || viewer->chan || viewer->keying) return;
+  if (viewer->gone || viewer->channel || viewer->keying) return;
   viewer->keying = true;
   std::shared_ptr<Channel> channel;
   try {
-    channel = viewer->hs.complete(body);
+    channel = viewer->handshake.complete(body);
   } catch (const std::exception&) {
     dropViewer(viewer->clientId, "bad-key", viewer);
     return;
   }
-  viewer->chan = channel;
-  const auto& publicKey = viewer->hs.publicKey();
+  viewer->channel = channel;
+  const auto& publicKey = viewer->handshake.publicKey();
   sendToClient(viewer->clientId, FabricTag::hello, publicKey);
   Log::vlog("[fabric] client " + std::to_string(viewer->clientId) + " E2E phrase:",
             channel->phrase().shortForm());
@@ -231,8 +231,8 @@ void FabricClient::keyAgreementComplete(const std::shared_ptr<ViewerConn>& viewe
 }
 
 void FabricClient::handleSealed(const std::shared_ptr<ViewerConn>& viewer, const Bytes& body) {
-  if (viewer->gone || !viewer->chan) return;
-  auto plaintext = viewer->chan->open(decodeEnvelope(body));
+  if (viewer->gone || !viewer->channel) return;
+  auto plaintext = viewer->channel->open(decodeEnvelope(body));
   if (!plaintext || plaintext->empty()) return;
   uint8_t kind = (*plaintext)[0];
   std::span<const uint8_t> content(plaintext->data() + 1, plaintext->size() - 1);
@@ -366,13 +366,13 @@ void FabricClient::sealAndSendRaw(const std::shared_ptr<ViewerConn>& viewer,
 void FabricClient::sealAndSendNow(const std::shared_ptr<ViewerConn>& viewer,
                                   const Bytes& plaintext, Done done) {
   // Viewers that have not completed their key agreement receive nothing.
-  if (viewer->gone || !viewer->chan) {
+  if (viewer->gone || !viewer->channel) {
     if (done) done();
     return;
   }
   Envelope envelope;
   try {
-    envelope = viewer->chan->seal(plaintext);
+    envelope = viewer->channel->seal(plaintext);
   } catch (const std::exception& e) {
     logDroppedSeal(viewer->clientId, e);
     if (done) done();
@@ -524,10 +524,10 @@ void FabricClient::sealAndSendFrame(const std::shared_ptr<ViewerConn>& viewer,
     if (self && viewer) self->frameWritten(viewer);
   };
   // Viewers that have not completed their key agreement receive nothing.
-  if (viewer->gone || !viewer->chan) return done();
+  if (viewer->gone || !viewer->channel) return done();
   try {
     // Sealed straight into the viewer's own buffer; the socket writes it from there.
-    writeSealedRelayFrame(*viewer->chan, viewer->clientId, plaintext.bytes(), viewer->frameOut);
+    writeSealedRelayFrame(*viewer->channel, viewer->clientId, plaintext.bytes(), viewer->frameOut);
   } catch (const std::exception& e) {
     logDroppedSeal(viewer->clientId, e);
     return done();

@@ -31,7 +31,7 @@ ViewerConn::ViewerConn(uint32_t id, std::string normalisedRole,
                        const std::shared_ptr<Scheduler>& scheduler)
     : clientId(id),
       role(std::move(normalisedRole)),
-      hs(E2ERole::responder),
+      handshake(E2ERole::responder),
       pid(randomUuidId("part_")),
       queue("cvl.viewer." + std::to_string(id), scheduler) {}
 

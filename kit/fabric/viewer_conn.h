@@ -4,7 +4,7 @@
 // all of its key agreement, opening, input and sealing runs.
 //
 // Shared between the fabric client's viewer map and the work scheduled on its queue; it lives
-// from "client-join" until it is dropped and its queued work has run. `chan` and `keying` are
+// from "client-join" until it is dropped and its queued work has run. `channel` and `keying` are
 // touched only on `queue`; `gone` and the frame state from any thread (the latter under
 // `frameMutex`).
 
@@ -47,11 +47,11 @@ class ViewerConn {
 
   const uint32_t clientId;
   const std::string role;  // normalised
-  const Handshake hs;      // responder, fresh key
+  const Handshake handshake;  // responder, fresh key
   const std::string pid;   // participant id shown to viewers
 
   // Viewer queue only.
-  std::shared_ptr<Channel> chan;
+  std::shared_ptr<Channel> channel;
   bool keying = false;
 
   SerialQueue queue;
