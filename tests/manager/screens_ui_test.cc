@@ -1,15 +1,17 @@
 // The screens on the offscreen platform: for each stage and each dashboard case, which texts
 // show, which buttons exist and which are enabled, found through their objectNames. The model
-// is real; the host is a stand-in that answers at once, the broker the loopback fake.
+// is real; the host is a stand-in that answers at once, the broker the loopback fake. Each
+// screen is also kept as a PNG under the build folder (manager-screens/screens-*.png), the
+// progress screen and the dashboard cases among them, for people to look at.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-
-#include <condition_variable>
-#include <mutex>
 
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
 
 #include "manager/app_model.h"
 #include "manager/host_control_bridge.h"
@@ -127,6 +129,15 @@ class ScreensTest : public ::testing::Test {
     QQuickItem* found = item(name);
     return found && found->isVisible() && found->isEnabled();
   }
+  // Saves what the window shows now as manager-screens/screens-<name>.png.
+  void keep(const std::string& name) {
+    settle();
+    std::string folder = std::string(CVL_BIN_DIR) + "/../manager-screens";
+    std::filesystem::create_directories(folder);
+    EXPECT_TRUE(
+        window->grabWindow().save(QString::fromStdString(folder + "/screens-" + name + ".png")))
+        << name;
+  }
   void waitForStage(Stage stage) {
     ASSERT_TRUE(processUntil([&] { return model->stage() == stage; }));
     settle();
@@ -173,6 +184,7 @@ TEST_F(ScreensTest, HostMissing) {
   EXPECT_FALSE(shows("agentRow"));
   EXPECT_FALSE(shows("dashboardBanner"));
   EXPECT_EQ(text("versionText"), "Version " CVL_PROJECT_VERSION);
+  keep("dashboard-host-missing");
 }
 
 TEST_F(ScreensTest, DashboardCases) {
@@ -185,12 +197,33 @@ TEST_F(ScreensTest, DashboardCases) {
     bool agentButton, screenButton, accessibilityButton, note;
   };
   const Case cases[] = {
-      {"fully ready", {true, "Desk", {true, true, true}, true}, QColor("#1fa347"),
-       "Online & ready to control", "Desk", false, false, false, false},
-      {"only Screen Recording", {true, "Desk", {false, true, true}, true}, QColor("#f08c00"),
-       "Registered — needs setup below", "Desk", false, false, true, true},
-      {"no name, agent stopped, nothing granted", {true, std::nullopt, {false, false, true}, false},
-       QColor("#f08c00"), "Registered — needs setup below", "registered", true, true, true, true},
+      {"fully-ready",
+       {true, "Desk", {true, true, true}, true},
+       QColor("#1fa347"),
+       "Online & ready to control",
+       "Desk",
+       false,
+       false,
+       false,
+       false},
+      {"only-screen-recording",
+       {true, "Desk", {false, true, true}, true},
+       QColor("#f08c00"),
+       "Registered — needs setup below",
+       "Desk",
+       false,
+       false,
+       true,
+       true},
+      {"no-name-agent-stopped-nothing-granted",
+       {true, std::nullopt, {false, false, true}, false},
+       QColor("#f08c00"),
+       "Registered — needs setup below",
+       "registered",
+       true,
+       true,
+       true,
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -223,6 +256,7 @@ TEST_F(ScreensTest, DashboardCases) {
     EXPECT_TRUE(enabled("reregisterButton"));
     EXPECT_TRUE(enabled("updateButton"));
     EXPECT_TRUE(enabled("uninstallButton"));
+    keep(std::string("dashboard-") + c.what);
   }
 }
 
@@ -327,6 +361,7 @@ TEST_F(ScreensTest, WorkingScreenHasOnlyTheSpinnerAndItsMessage) {
   for (const char* button : {"uninstallButton", "reregisterButton", "updateButton", "backButton"}) {
     EXPECT_FALSE(shows(button)) << button;
   }
+  keep("working");
   host->releaseUninstall();
   waitForStage(Stage::Dashboard);
   EXPECT_EQ(text("dashboardBannerText"), "Removed. This Mac is unregistered and clean.");
@@ -348,6 +383,7 @@ TEST_F(ScreensTest, QRThatCannotBeMadeShowsTheFallback) {
   EXPECT_FALSE(shows("qrCode"));
   EXPECT_TRUE(shows("qrFallback"));
   EXPECT_EQ(text("qrFallback"), "Couldn't render the QR — use the setup key below.");
+  keep("qr-fallback");
 }
 
 TEST_F(ScreensTest, UninstallDialogFollowsTheModel) {
@@ -363,6 +399,7 @@ TEST_F(ScreensTest, UninstallDialogFollowsTheModel) {
             "install starts fresh. You'll be asked for your Mac password once.");
   EXPECT_EQ(text("uninstallConfirmButton"), "Uninstall & wipe this Mac");
   EXPECT_EQ(text("uninstallCancelButton"), "Cancel");
+  keep("uninstall-dialog");
   QTest::keyClick(window, Qt::Key_Escape);  // dismissed
   ASSERT_TRUE(processUntil([&] { return !model->confirmingUninstall(); }));
   EXPECT_EQ(model->stage(), Stage::Dashboard);
