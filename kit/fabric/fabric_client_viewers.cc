@@ -31,10 +31,6 @@ std::shared_ptr<const Bytes> serialise(const json& message) {
   return plaintext;
 }
 
-void appendU64BE(Bytes& out, uint64_t value) {
-  for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
 // A message that cannot be sealed (the channel's send counter is spent, or the cipher failed)
 // is dropped. The normal log stays quiet about it, since it can only repeat for that viewer
 // until it connects again; the verbose log says it.
@@ -370,23 +366,14 @@ void FabricClient::sealAndSendNow(const std::shared_ptr<ViewerConn>& viewer,
     if (done) done();
     return;
   }
-  Envelope envelope;
+  Bytes frame;
   try {
-    envelope = viewer->channel->seal(plaintext);
+    frame = sealedRelayFrame(*viewer->channel, viewer->clientId, plaintext);
   } catch (const std::exception& e) {
     logDroppedSeal(viewer->clientId, e);
     if (done) done();
     return;
   }
-  // The relay frame around the encoded envelope, built in one buffer (frames are large):
-  //   01 | client id (4) | 02 | n (8) | c
-  Bytes frame;
-  frame.reserve(SEALED_FRAME_HEADER_SIZE + envelope.c.size());
-  frame.push_back(RelayOp::dataBin);
-  appendU32BE(frame, viewer->clientId);
-  frame.push_back(FabricTag::sealed);
-  appendU64BE(frame, envelope.n);
-  frame.insert(frame.end(), envelope.c.begin(), envelope.c.end());
   sendFrame(std::move(frame), std::move(done));
 }
 

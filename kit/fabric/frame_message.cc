@@ -36,6 +36,18 @@ void writeFramePlaintext(std::span<const uint8_t> jpeg, int64_t width, int64_t h
   out.push_back('}');
 }
 
+namespace {
+
+// 01 | client id (4) | 02 | n (8), in front of the ciphertext.
+void writeSealedFrameHeader(uint8_t* p, uint32_t clientId, uint64_t n) {
+  p[0] = RelayOp::dataBin;
+  for (int i = 0; i < 4; ++i) p[1 + i] = static_cast<uint8_t>(clientId >> (24 - 8 * i));
+  p[5] = FabricTag::sealed;
+  for (int i = 0; i < 8; ++i) p[6 + i] = static_cast<uint8_t>(n >> (56 - 8 * i));
+}
+
+}  // namespace
+
 void writeSealedRelayFrame(Channel& channel, uint32_t clientId, std::span<const uint8_t> plaintext,
                            ReusableBuffer& out) {
   out.clear();
@@ -48,10 +60,14 @@ void writeSealedRelayFrame(Channel& channel, uint32_t clientId, std::span<const 
     out.clear();
     throw;
   }
-  p[0] = RelayOp::dataBin;
-  for (int i = 0; i < 4; ++i) p[1 + i] = static_cast<uint8_t>(clientId >> (24 - 8 * i));
-  p[5] = FabricTag::sealed;
-  for (int i = 0; i < 8; ++i) p[6 + i] = static_cast<uint8_t>(n >> (56 - 8 * i));
+  writeSealedFrameHeader(p, clientId, n);
+}
+
+Bytes sealedRelayFrame(Channel& channel, uint32_t clientId, std::span<const uint8_t> plaintext) {
+  Bytes frame(SEALED_FRAME_HEADER_SIZE + plaintext.size() + crypto::GCM_TAG_SIZE);
+  uint64_t n = channel.sealTo(plaintext, frame.data() + SEALED_FRAME_HEADER_SIZE);
+  writeSealedFrameHeader(frame.data(), clientId, n);
+  return frame;
 }
 
 }  // namespace cvl

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <span>
 
+#include "kit/base/bytes.h"
 #include "kit/base/reusable_buffer.h"
 #include "kit/e2e/envelope.h"
 #include "kit/fabric/relay_frame.h"
@@ -34,5 +35,9 @@ void writeFramePlaintext(std::span<const uint8_t> jpeg, int64_t width, int64_t h
 // held). Throws what Channel::seal throws; `out` is then empty.
 void writeSealedRelayFrame(Channel& channel, uint32_t clientId,
                            std::span<const uint8_t> plaintext, ReusableBuffer& out);
+
+// The same frame as a message of its own, for the small replies and notices sent outside the
+// frame path. Throws what Channel::seal throws.
+Bytes sealedRelayFrame(Channel& channel, uint32_t clientId, std::span<const uint8_t> plaintext);
 
 }  // namespace cvl
